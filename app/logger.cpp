@@ -1,0 +1,52 @@
+#include "app/logger.h"
+
+#include <windows.h>
+
+#include <cstdio>
+#include <string>
+
+const wchar_t* const PatcherVersion = L"1.0.5.0";
+
+namespace {
+// The log is the program's one piece of global state.
+HANDLE logFile = INVALID_HANDLE_VALUE;
+}  // namespace
+
+void Logger::Open(const std::wstring& path) {
+    Close();
+    // Others may read the log while we run, but not write or delete it.
+    logFile = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+                          FILE_ATTRIBUTE_NORMAL, nullptr);
+    Write(std::wstring(L"=== Vorlen Patcher ") + PatcherVersion + L" ===");
+}
+
+void Logger::Write(const std::wstring& message) {
+    if (logFile == INVALID_HANDLE_VALUE) return;
+
+    SYSTEMTIME now;
+    GetLocalTime(&now);
+    char stamp[32];
+    std::snprintf(stamp, sizeof stamp, "[%02d:%02d:%02d] ", now.wHour, now.wMinute, now.wSecond);
+    std::string line = stamp;
+
+    int length = WideCharToMultiByte(CP_UTF8, 0, message.c_str(), -1, nullptr, 0, nullptr, nullptr);
+    if (length > 0) {
+        std::string utf8(static_cast<size_t>(length), '\0');
+        WideCharToMultiByte(CP_UTF8, 0, message.c_str(), -1, &utf8[0], length, nullptr, nullptr);
+        utf8.resize(static_cast<size_t>(length) - 1);
+        line += utf8;
+    }
+    line += "\r\n";
+
+    DWORD written = 0;
+    WriteFile(logFile, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
+}
+
+void Logger::Close() {
+    if (logFile != INVALID_HANDLE_VALUE) {
+        CloseHandle(logFile);
+        logFile = INVALID_HANDLE_VALUE;
+    }
+}
+
+bool Logger::IsOpen() { return logFile != INVALID_HANDLE_VALUE; }

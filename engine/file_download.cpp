@@ -1,0 +1,113 @@
+#include <windows.h>
+
+#include <filesystem>
+#include <system_error>
+
+#include "app/logger.h"
+#include "engine/download_progress.h"
+#include "engine/file_digest.h"
+#include "engine/file_replace.h"
+#include "engine/local_path.h"
+#include "engine/patcher.h"
+#include "engine/text.h"
+
+namespace fs = std::filesystem;
+
+bool Patcher::DownloadFiles(const std::vector<PatchFile>& files) {
+    uint32_t totalBytes = 0;
+    for (const PatchFile& entry : files) totalBytes += entry.size;
+    uint32_t completedBytes = 0;
+    int32_t index = 0;
+    const uint32_t count = static_cast<uint32_t>(files.size());
+    if (files.empty()) return true;
+
+    // Every failure that sets the error text shows it with all numbers at zero.
+    auto fail = [this](const std::wstring& text) {
+        SetLastError(text);
+        UpdateState state;
+        state.status = LastError();
+        PublishProgress(state);
+        return false;
+    };
+
+    for (const PatchFile& entry : files) {
+        if (cancelRequested.load()) return false;
+
+        const std::wstring localPath = LocalPathOf(entry.path);
+        const std::wstring tmpPath = localPath + L".tmp";
+        const std::wstring fileUrl = FileUrlOf(config.serverUrl, entry.path);
+
+        Logger::Write(L"[" + std::to_wstring(index + 1) + L"/" + std::to_wstring(count) +
+                      L"] Pobieranie: " + localPath);
+
+        fs::path parent = fs::path(localPath).parent_path();
+        if (!parent.empty()) {
+            std::error_code error;
+            fs::create_directories(parent, error);
+            if (error) Logger::Write(L"BŁĄD: Nie można utworzyć katalogu: " + parent.wstring());
+        }
+
+        auto onProgress = [&](uint32_t received, uint32_t announced) {
+            UpdateState state;
+            state.status = localPath;
+            state.fileDone = received;
+            state.fileTotal = announced;
+            state.overallDone = completedBytes + received;
+            state.overallTotal = totalBytes;
+            state.fileIndex = static_cast<uint32_t>(index);
+            state.fileCount = count;
+
+            uint64_t now = tickSource();
+            uint64_t elapsed = now - lastTick;
+            if (elapsed <= kSpeedSampleMs) {
+                std::lock_guard<std::mutex> lock(stateMutex);
+                state.speed = progress.speed;
+                state.secondsLeft = progress.secondsLeft;
+            } else {
+                SpeedSample sample =
+                    MeasureSpeed(state.overallDone, state.overallTotal, lastBytes, elapsed);
+                state.speed = sample.speed;
+                state.secondsLeft = sample.secondsLeft;
+                lastTick = now;
+                lastBytes = state.overallDone;
+            }
+            PublishProgress(state);
+        };
+
+        if (!http.DownloadToFile(fileUrl, tmpPath, onProgress)) {
+            Logger::Write(L"BŁĄD: Pobieranie nie powiodło się: " + localPath);
+            DeleteFileW(tmpPath.c_str());
+            if (cancelRequested.load()) return false;
+            return fail(L"Błąd pobierania: " + localPath + L"\n" + http.ErrorText());
+        }
+
+        Logger::Write(L"Pobrano, weryfikacja MD5...");
+        std::string actual;
+        try {
+            actual = ComputeFileMd5(tmpPath);
+        } catch (...) {
+            Logger::Write(L"BŁĄD: Nie można odczytać pliku do weryfikacji: " + tmpPath);
+            DeleteFileW(tmpPath.c_str());
+            return fail(L"Błąd odczytu pliku: " + localPath);
+        }
+
+        std::string expected = AsciiLower(entry.md5);
+        actual = AsciiLower(actual);
+        if (actual != expected) {
+            Logger::Write(L"BŁĄD: MD5 nie pasuje! Oczekiwano: " + Utf8ToWide(expected) +
+                          L", otrzymano: " + Utf8ToWide(actual));
+            DeleteFileW(tmpPath.c_str());
+            return fail(L"Błąd weryfikacji pliku: " + localPath);
+        }
+
+        Logger::Write(L"MD5 OK, zamiana plików...");
+        if (!InstallDownloadedFile(tmpPath, localPath)) {
+            return fail(L"Nie można zapisać pliku: " + localPath);
+        }
+
+        Logger::Write(L"Plik zaktualizowany pomyślnie");
+        completedBytes += entry.size;
+        ++index;
+    }
+    return true;
+}

@@ -1,0 +1,72 @@
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/patcher_config.h"
+#include "engine/file_digest.h"
+#include "engine/patch_list.h"
+#include "engine/update_state.h"
+#include "net/http_client.h"
+
+// The update engine: one worker thread runs one update at a time and tells the
+// window what it does only through the phase and the published progress record.
+class Patcher {
+public:
+    explicit Patcher(const PatcherConfig& config);
+    ~Patcher();
+    Patcher(const Patcher&) = delete;
+    Patcher& operator=(const Patcher&) = delete;
+
+    bool Initialize();
+
+    // UI thread.
+    void StartUpdate();
+    void Cancel();
+    UpdateState GetProgress() const;
+    UpdatePhase GetPhase() const;
+    bool IsExitRequested() const;
+    void LaunchGame();
+
+    // Worker thread.
+    void RunUpdate();
+    bool CheckFiles(std::vector<PatchFile>& files);
+    bool CheckSelfUpdate();
+    void PublishProgress(const UpdateState& state);
+
+private:
+    friend class PatcherTestAccess;
+
+    bool DownloadFiles(const std::vector<PatchFile>& files);
+    bool DownloadSelfUpdate();
+    void RunStages();
+    bool IsGameRunning() const;
+    void SetPhase(UpdatePhase value);
+    void SetLastError(const std::wstring& text);
+    std::wstring LastError() const;
+
+    PatcherConfig config;
+    HttpClient http;
+    std::atomic<int32_t> phase{static_cast<int32_t>(UpdatePhase::Idle)};
+    UpdateState progress;
+    mutable std::mutex stateMutex;
+    std::wstring lastError;
+    mutable std::mutex errorMutex;
+    std::thread worker;
+    std::atomic<bool> cancelRequested{false};
+    std::atomic<bool> exitRequested{false};
+    uint64_t lastTick = 0;
+    uint32_t lastBytes = 0;
+
+    // True from the start of a run until its last step; a start request meanwhile
+    // is ignored rather than blocking the window until the run ends.
+    std::atomic<bool> runActive{false};
+    // The millisecond clock of the speed measurement; tests may replace it.
+    std::function<uint64_t()> tickSource;
+    CryptoProviderKeepAlive cryptoProvider;
+};

@@ -1,0 +1,64 @@
+#include "engine/path_safety.h"
+
+#include <vector>
+
+namespace {
+
+bool IsSeparator(char c) { return c == '/' || c == '\\'; }
+
+std::string UpperAscii(std::string text) {
+    for (char& c : text) {
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    }
+    return text;
+}
+
+// Windows drops trailing dots and blanks from a name, so ".. " means "..".
+bool IsDotsAndBlanksOnly(const std::string& name) {
+    for (char c : name) {
+        if (c != '.' && c != ' ') return false;
+    }
+    return true;
+}
+
+bool IsReservedDeviceName(const std::string& name) {
+    // The device is reached whatever the extension: "nul.txt" is NUL too.
+    std::string base = UpperAscii(name.substr(0, name.find('.')));
+    while (!base.empty() && base.back() == ' ') base.pop_back();
+    static const char* const kDevices[] = {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"};
+    for (const char* device : kDevices) {
+        if (base == device) return true;
+    }
+    if (base.size() == 4 && (base.compare(0, 3, "COM") == 0 || base.compare(0, 3, "LPT") == 0) &&
+        base[3] >= '0' && base[3] <= '9') {
+        return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+bool IsSafeListPath(const std::string& path) {
+    if (path.empty()) return false;
+    if (IsSeparator(path.front())) return false;  // rooted, UNC or \\?\ forms
+    for (char c : path) {
+        if (c == ':') return false;  // drive letters and alternate data streams
+        if (static_cast<unsigned char>(c) < 0x20) return false;
+    }
+
+    size_t begin = 0;
+    while (begin <= path.size()) {
+        size_t end = begin;
+        while (end < path.size() && !IsSeparator(path[end])) ++end;
+        std::string name = path.substr(begin, end - begin);
+        if (!name.empty() && name != ".") {
+            if (IsDotsAndBlanksOnly(name)) return false;
+            if (IsReservedDeviceName(name)) return false;
+        }
+        begin = end + 1;
+    }
+    // The last component names the file itself and must not be empty or ".".
+    size_t lastSep = path.find_last_of("/\\");
+    std::string fileName = lastSep == std::string::npos ? path : path.substr(lastSep + 1);
+    return !fileName.empty() && fileName != ".";
+}

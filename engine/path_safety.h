@@ -1,0 +1,8 @@
+#pragma once
+
+#include <string>
+
+// True when a patch-list path stays inside the game folder: relative, no drive or
+// stream colon, no leading separator, no ".." (nor a name Windows would read as one,
+// such as ".. " or "..."), and no reserved device name such as CON or NUL.
+bool IsSafeListPath(const std::string& path);

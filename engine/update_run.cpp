@@ -1,0 +1,174 @@
+#include <windows.h>
+#include <tlhelp32.h>
+
+#include <exception>
+
+#include "app/logger.h"
+#include "app/unique_handle.h"
+#include "engine/path_safety.h"
+#include "engine/patcher.h"
+#include "engine/process_name.h"
+#include "engine/text.h"
+#include "selfupdate/self_update.h"
+
+bool Patcher::IsGameRunning() const {
+    UniqueSnapshot snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    if (!snapshot) return false;  // no snapshot: the game counts as not running
+    PROCESSENTRY32W entry = {};
+    entry.dwSize = sizeof entry;
+    if (!Process32FirstW(snapshot.Get(), &entry)) return false;
+    do {
+        if (ProcessNameEquals(entry.szExeFile, config.gameExecutable)) return true;
+    } while (Process32NextW(snapshot.Get(), &entry));
+    return false;
+}
+
+void Patcher::RunUpdate() {
+    // No stage should throw, but if one does the run ends in Error, visibly,
+    // instead of taking the whole process down.
+    try {
+        RunStages();
+    } catch (const std::exception& e) {
+        std::string what = e.what();
+        Logger::Write(L"BŁĄD: Nieoczekiwany wyjątek: " + Utf8ToWide(what));
+        SetPhase(UpdatePhase::Error);
+        SetLastError(L"Nieoczekiwany błąd aktualizacji");
+        UpdateState state;
+        state.status = LastError();
+        PublishProgress(state);
+    } catch (...) {
+        Logger::Write(L"BŁĄD: Nieoczekiwany wyjątek");
+        SetPhase(UpdatePhase::Error);
+        SetLastError(L"Nieoczekiwany błąd aktualizacji");
+        UpdateState state;
+        state.status = LastError();
+        PublishProgress(state);
+    }
+}
+
+void Patcher::RunStages() {
+    UpdateState state;
+    Logger::Write(L"--- Rozpoczęcie procesu aktualizacji ---");
+
+    if (IsGameRunning()) {
+        Logger::Write(L"BŁĄD: Gra jest uruchomiona");
+        SetPhase(UpdatePhase::Error);
+        state.status = L"Zamknij grę (" + config.gameExecutable + L") przed aktualizacją!";
+        PublishProgress(state);
+        return;
+    }
+
+    Logger::Write(L"Sprawdzanie wersji patchera...");
+    state.status = L"Sprawdzanie wersji patchera...";
+    PublishProgress(state);
+    if (CheckSelfUpdate()) {
+        Logger::Write(L"Dostępna nowa wersja patchera - aktualizacja");
+        state.status = L"Uruchamianie nowej wersji patchera...";
+        PublishProgress(state);
+        ApplySelfUpdate();
+        SetPhase(UpdatePhase::Idle);
+        exitRequested.store(true);
+        return;
+    }
+    Logger::Write(L"Patcher aktualny");
+
+    Logger::Write(L"Pobieranie listy plików...");
+    state.status = L"Pobieranie listy plików...";
+    PublishProgress(state);
+    SetPhase(UpdatePhase::Checking);
+
+    const std::wstring listUrl = config.serverUrl + L"/" + config.patchListFile;
+    std::string listText;
+    if (!http.DownloadToMemory(listUrl, listText)) {
+        std::wstring clientError = http.ErrorText();
+        Logger::Write(L"BŁĄD: Nie można pobrać patchlist: " + clientError);
+        SetPhase(UpdatePhase::Error);
+        SetLastError(L"Nie można pobrać listy plików: " + clientError);
+        state.status = LastError();
+        PublishProgress(state);
+        return;
+    }
+    Logger::Write(L"Patchlist pobrany, rozmiar: " + std::to_wstring(listText.size()) + L" bajtów");
+
+    std::vector<PatchFile> files = ParsePatchList(listText);
+    Logger::Write(L"Sparsowano plików: " + std::to_wstring(files.size()));
+    if (files.empty()) {
+        Logger::Write(L"BŁĄD: Lista plików pusta");
+        SetPhase(UpdatePhase::Error);
+        SetLastError(L"Lista plików jest pusta lub uszkodzona");
+        state.status = LastError();
+        PublishProgress(state);
+        return;
+    }
+
+    // A path that leaves the game folder is never hashed, fetched or written:
+    // the whole list is refused as damaged before any file is touched.
+    for (const PatchFile& entry : files) {
+        if (!IsSafeListPath(entry.path)) {
+            Logger::Write(L"BŁĄD: Niedozwolona ścieżka w liście plików: " + Utf8ToWide(entry.path));
+            SetPhase(UpdatePhase::Error);
+            SetLastError(L"Lista plików jest pusta lub uszkodzona");
+            state.status = LastError();
+            PublishProgress(state);
+            return;
+        }
+    }
+
+    Logger::Write(L"Sprawdzanie plików lokalnych...");
+    state.status = L"Sprawdzanie plików...";
+    state.fileCount = static_cast<uint32_t>(files.size());
+    PublishProgress(state);
+
+    if (!CheckFiles(files) && cancelRequested.load()) {
+        Logger::Write(L"Anulowano przez użytkownika");
+        SetPhase(UpdatePhase::Idle);
+        state.status = L"Anulowano";
+        PublishProgress(state);
+        return;
+    }
+    Logger::Write(L"Sprawdzanie plików zakończone");
+
+    std::vector<PatchFile> toUpdate;
+    uint32_t totalSize = 0;
+    for (const PatchFile& entry : files) {
+        if (entry.needsUpdate) {
+            toUpdate.push_back(entry);
+            totalSize += entry.size;
+        }
+    }
+    Logger::Write(L"Plików do aktualizacji: " + std::to_wstring(toUpdate.size()));
+    Logger::Write(L"Łączny rozmiar: " + std::to_wstring(totalSize / 1048576u) + L" MB");
+
+    if (toUpdate.empty()) {
+        Logger::Write(L"Wszystkie pliki aktualne - brak do pobrania");
+        SetPhase(UpdatePhase::Completed);
+        state.status = L"Wszystkie pliki są aktualne!";
+        state.fileDone = state.fileTotal = state.overallDone = state.overallTotal = 1;
+        PublishProgress(state);
+        return;
+    }
+
+    Logger::Write(L"--- Rozpoczęcie pobierania ---");
+    SetPhase(UpdatePhase::Downloading);
+    state.overallTotal = totalSize;
+    state.fileCount = static_cast<uint32_t>(toUpdate.size());
+    lastTick = tickSource();
+    lastBytes = 0;
+
+    if (DownloadFiles(toUpdate)) {
+        Logger::Write(L"--- Pobieranie zakończone pomyślnie ---");
+        SetPhase(UpdatePhase::Completed);
+        state.status = L"Aktualizacja zakończona! Możesz uruchomić grę.";
+        state.overallDone = state.overallTotal;
+        state.fileDone = state.fileTotal;
+        PublishProgress(state);
+    } else if (cancelRequested.load()) {
+        Logger::Write(L"Pobieranie anulowane");
+        SetPhase(UpdatePhase::Idle);
+        state.status = L"Anulowano";
+        PublishProgress(state);
+    } else {
+        Logger::Write(L"BŁĄD: Pobieranie nie powiodło się");
+        SetPhase(UpdatePhase::Error);
+    }
+}

@@ -1,0 +1,35 @@
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <string>
+
+// (bytesDone, bytesTotal): bytesTotal is the Content-Length, or 0 without one.
+using ProgressCallback = std::function<void(uint32_t bytesDone, uint32_t bytesTotal)>;
+
+// One WinHTTP session for the engine's life; whole-resource GETs into a file or
+// into memory. Failures give false and a Polish text in ErrorText().
+class HttpClient {
+public:
+    HttpClient() = default;
+    ~HttpClient();
+    HttpClient(const HttpClient&) = delete;
+    HttpClient& operator=(const HttpClient&) = delete;
+
+    bool Initialize(const std::wstring& userAgent);
+    bool DownloadToFile(const std::wstring& url, const std::wstring& filePath,
+                        ProgressCallback onProgress);
+    bool DownloadToMemory(const std::wstring& url, std::string& body);
+    void Cancel();
+    std::wstring ErrorText() const;
+
+    // A memory download larger than this is refused: only small text resources
+    // are fetched into memory, and a server must not be able to exhaust it.
+    static const size_t kMaxMemoryBody = 16u * 1024u * 1024u;
+
+private:
+    void* session = nullptr;  // HINTERNET
+    std::wstring errorText;
+    std::atomic<bool> cancel{false};
+};

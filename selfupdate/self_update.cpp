@@ -1,0 +1,118 @@
+#include "selfupdate/self_update.h"
+
+#include <windows.h>
+
+#include <cwchar>
+
+#include "app/logger.h"
+#include "app/unique_handle.h"
+#include "engine/patcher.h"
+#include "engine/text.h"
+#include "selfupdate/version_check.h"
+
+namespace {
+
+const size_t kCommandChars = 4 * MAX_PATH;
+
+const wchar_t* const kReplacementFormat =
+    L"cmd.exe /C echo. & echo   Aktualizacja Vorlen Patcher... & echo. & "
+    L"ping 127.0.0.1 -n 3 > nul & del \"%ls\" & move \"%ls\" \"%ls\" & "
+    L"echo   Gotowe! Uruchamianie... & ping 127.0.0.1 -n 2 > nul & start \"\" \"%ls\"";
+
+}  // namespace
+
+std::wstring OwnExecutablePath() {
+    wchar_t buffer[MAX_PATH] = {};
+    DWORD length = GetModuleFileNameW(nullptr, buffer, MAX_PATH);
+    // A full buffer means the path was cut: no usable path.
+    if (length == 0 || length >= MAX_PATH) return std::wstring();
+    return std::wstring(buffer, length);
+}
+
+bool BuildReplacementCommand(const std::wstring& exePath, std::wstring& command) {
+    if (exePath.empty()) return false;
+    const std::wstring stagingPath = exePath + L".new";
+    wchar_t buffer[kCommandChars];
+    int length = std::swprintf(buffer, kCommandChars, kReplacementFormat, exePath.c_str(),
+                               stagingPath.c_str(), exePath.c_str(), exePath.c_str());
+    if (length < 0 || static_cast<size_t>(length) >= kCommandChars) return false;
+    command.assign(buffer, static_cast<size_t>(length));
+    return true;
+}
+
+bool StartReplacementCommand(const std::wstring& exePath) {
+    std::wstring command;
+    if (!BuildReplacementCommand(exePath, command)) return false;
+
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process = {};
+    if (!CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                        &startup, &process)) {
+        return false;
+    }
+    UniqueKernelHandle processHandle(process.hProcess);
+    UniqueKernelHandle threadHandle(process.hThread);
+    return true;
+}
+
+void ApplySelfUpdate() {
+    MessageBoxW(nullptr,
+                L"Dostępna jest nowa wersja patchera.\n\nPatcher zostanie teraz zaktualizowany.\n"
+                L"Po kliknięciu OK aplikacja zamknie się i uruchomi ponownie.",
+                L"Vorlen Patcher - Aktualizacja", MB_OK | MB_ICONINFORMATION);
+    StartReplacementCommand(OwnExecutablePath());
+}
+
+bool Patcher::CheckSelfUpdate() {
+    std::string body;
+    if (!http.DownloadToMemory(config.serverUrl + L"/" + config.versionFile, body)) return false;
+    std::string trimmed = TrimVersionText(body);
+    if (trimmed.empty()) return false;
+
+    PatcherVersionNumber published = ScanVersion(Utf8ToWide(trimmed));
+    PatcherVersionNumber own = ScanVersion(PatcherVersion);
+    if (!IsNewerVersion(published, own)) return false;
+
+    // The command line that swaps the executable needs the whole path; one that
+    // would not fit is never started, so the update is skipped here.
+    std::wstring command;
+    if (!BuildReplacementCommand(OwnExecutablePath(), command)) {
+        Logger::Write(L"BŁĄD: Ścieżka patchera jest zbyt długa - pominięto aktualizację patchera");
+        return false;
+    }
+    return DownloadSelfUpdate();
+}
+
+bool Patcher::DownloadSelfUpdate() {
+    UpdateState state;
+    state.status = L"Pobieranie nowej wersji patchera...";
+    PublishProgress(state);
+
+    const std::wstring url = config.serverUrl + L"/Vorlen-Patcher.exe";
+    const std::wstring target = OwnExecutablePath() + L".new";
+
+    uint32_t received = 0;
+    uint32_t announced = 0;
+    auto onProgress = [&](uint32_t bytesDone, uint32_t bytesTotal) {
+        received = bytesDone;
+        announced = bytesTotal;
+        state.fileDone = state.overallDone = bytesDone;
+        state.fileTotal = state.overallTotal = bytesTotal;
+        PublishProgress(state);
+    };
+    if (!http.DownloadToFile(url, target, onProgress)) {
+        DeleteFileW(target.c_str());
+        return false;
+    }
+    // A body that ended early would replace a working patcher with a broken one
+    // that can no longer update itself.
+    if (received == 0 || (announced != 0 && received != announced)) {
+        Logger::Write(L"BŁĄD: Nowa wersja patchera pobrana niekompletnie (" +
+                      std::to_wstring(received) + L" z " + std::to_wstring(announced) +
+                      L" bajtów)");
+        DeleteFileW(target.c_str());
+        return false;
+    }
+    return true;
+}

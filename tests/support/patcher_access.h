@@ -1,0 +1,32 @@
+#pragma once
+// Reaches the engine's private stages and state from the tests.
+
+#include <functional>
+#include <vector>
+
+#include "engine/patcher.h"
+
+class PatcherTestAccess {
+public:
+    static bool DownloadFiles(Patcher& p, const std::vector<PatchFile>& files) {
+        return p.DownloadFiles(files);
+    }
+    static bool DownloadSelfUpdate(Patcher& p) { return p.DownloadSelfUpdate(); }
+    static void SetTickSource(Patcher& p, std::function<uint64_t()> source) {
+        p.tickSource = std::move(source);
+    }
+    static void StartSpeedSampling(Patcher& p, uint64_t tick) {
+        p.lastTick = tick;
+        p.lastBytes = 0;
+    }
+    static void SetPhase(Patcher& p, UpdatePhase value) { p.SetPhase(value); }
+    static std::wstring LastError(const Patcher& p) { return p.LastError(); }
+    static HttpClient& Http(Patcher& p) { return p.http; }
+    static bool CancelRequested(const Patcher& p) { return p.cancelRequested.load(); }
+    static bool HasWorker(const Patcher& p) { return p.worker.joinable(); }
+    static void SetExitRequested(Patcher& p, bool value) { p.exitRequested.store(value); }
+    // Waits for the current run to end.
+    static void WaitForRun(Patcher& p) {
+        if (p.worker.joinable()) p.worker.join();
+    }
+};

@@ -1,0 +1,85 @@
+#pragma once
+// What the Windows test programs share: the session's patch server and folders,
+// temporary game folders, file and log helpers.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace testing_support {
+
+// The session folder (made by tests/harness/session) as a Windows path.
+std::wstring SessionDir();
+// The source tree as a Windows path.
+std::wstring SourceDir();
+// The build tree as a Windows path.
+std::wstring BuildDir();
+int ServerPort();
+// "http://127.0.0.1:<port>"
+std::wstring ServerRoot();
+
+// A folder the patch server serves, private to one test: <session>\www\<name>.
+// Its URL is ServerRoot() + "/" + name.
+struct ServedFolder {
+    explicit ServedFolder(const std::wstring& name);
+    ~ServedFolder();
+    void Put(const std::string& relativePath, const std::string& bytes) const;
+    std::wstring Url() const;               // base URL, no trailing slash
+    std::vector<std::string> Requests() const;  // paths the server was asked for, in order
+    std::wstring name;
+    std::wstring path;
+};
+
+// A fresh empty folder, removed with everything in it at the end of the scope.
+class TempDir {
+public:
+    explicit TempDir(const std::wstring& prefix = L"vorlen-test");
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    const std::wstring& Path() const { return path; }
+    std::wstring operator/(const std::wstring& relative) const { return path + L"\\" + relative; }
+
+private:
+    std::wstring path;
+};
+
+// Makes `dir` the current directory for the scope.
+class ScopedCurrentDir {
+public:
+    explicit ScopedCurrentDir(const std::wstring& dir);
+    ~ScopedCurrentDir();
+
+private:
+    std::wstring previous;
+};
+
+std::string ReadBytes(const std::wstring& path);
+void WriteBytes(const std::wstring& path, const std::string& bytes);
+bool FileExists(const std::wstring& path);
+
+// Deterministic content of a given size.
+std::string PatternBytes(size_t size, uint32_t seed = 1);
+// MD5 of bytes in lower-case hex, independent of the code under test.
+std::string Md5Hex(const std::string& bytes);
+
+// patcher.log as its messages, stamps removed; checks every line's shape.
+std::vector<std::wstring> ReadLogMessages(const std::wstring& path);
+std::wstring Utf8(const std::string& bytes);
+std::string ToUtf8(const std::wstring& text);
+
+// Waits (bounded) until `condition` holds; false on time-out.
+template <typename Condition>
+bool WaitFor(Condition condition, int timeoutMs = 20000);
+bool WaitStep(int& remainingMs);
+
+template <typename Condition>
+bool WaitFor(Condition condition, int timeoutMs) {
+    int remaining = timeoutMs;
+    while (!condition()) {
+        if (!WaitStep(remaining)) return condition();
+    }
+    return true;
+}
+
+}  // namespace testing_support
