@@ -163,8 +163,15 @@ bool HttpClient::DownloadToFile(const std::wstring& url, const std::wstring& fil
     bool writeFailed = false;
     for (;;) {
         if (cancel.load()) break;
+        // The body ends at its Content-Length, as WinHTTP on Windows ends it; Wine's
+        // WinHTTP would go on delivering whatever else the server sends.
+        DWORD want = kReadSize;
+        if (bytesTotal != 0) {
+            if (bytesDone >= bytesTotal) break;
+            if (bytesTotal - bytesDone < want) want = bytesTotal - bytesDone;
+        }
         DWORD read = 0;
-        if (!WinHttpReadData(request.request.Get(), buffer.get(), kReadSize, &read) || read == 0) {
+        if (!WinHttpReadData(request.request.Get(), buffer.get(), want, &read) || read == 0) {
             break;
         }
         DWORD written = 0;
