@@ -49,6 +49,10 @@ std::vector<PatchFile> ParsePatchList(const std::string& text) {
     return files;
 }
 
+std::string FormatPatchListLine(const PatchFile& entry) {
+    return entry.path + " " + entry.md5 + " " + std::to_string(entry.size) + "\n";
+}
+
 std::string AsciiLower(std::string text) {
     for (char& c : text) {
         if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');

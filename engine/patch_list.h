@@ -16,5 +16,9 @@ struct PatchFile {
 // fewer than two fields are dropped. Never fails: bad text gives fewer entries.
 std::vector<PatchFile> ParsePatchList(const std::string& text);
 
+// One list line as the publishing tool writes it: "path md5 size" and LF. The
+// path must hold no white space, or the line would not parse back to the entry.
+std::string FormatPatchListLine(const PatchFile& entry);
+
 // Lower-cases the ASCII letters A-Z only.
 std::string AsciiLower(std::string text);
