@@ -1,0 +1,326 @@
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <stdexcept>
+#include <thread>
+
+#include "app/logger.h"
+#include "engine/patcher.h"
+#include "support/patcher_access.h"
+#include "support/test_support.h"
+
+using namespace testing_support;
+
+namespace {
+
+// One whole run of the engine against a folder of the local patch server, in a
+// temporary game folder, read back through the phase, the record and the log.
+class UpdateRunTest : public ::testing::Test {
+protected:
+    UpdateRunTest() : cwd(game.Path()) {
+        // A game name of our own: the tests run side by side in one Wine session.
+        config.gameExecutable = L"VorlenGame-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
+                                std::to_wstring(GetTickCount()) + L".exe";
+        config.serverUrl = served.Url();
+    }
+
+    PatchFile Publish(const std::string& path, const std::string& bytes) {
+        served.Put(path, bytes);
+        PatchFile f;
+        f.path = path;
+        f.md5 = Md5Hex(bytes);
+        f.size = static_cast<uint32_t>(bytes.size());
+        return f;
+    }
+    void PublishList(const std::vector<PatchFile>& files) {
+        std::string text;
+        for (const PatchFile& f : files) text += f.path + " " + f.md5 + " " + std::to_string(f.size) + "\n";
+        served.Put("patchlist.txt", text);
+    }
+
+    // Starts one run and waits for it to end.
+    void Run() {
+        if (!patcher) {
+            patcher.reset(new Patcher(config));
+            ASSERT_TRUE(patcher->Initialize());
+        }
+        patcher->StartUpdate();
+        PatcherTestAccess::WaitForRun(*patcher);
+    }
+
+    // The run's own log lines: the start-up lines before and the engine's last line after are cut.
+    std::vector<std::wstring> RunLog() {
+        std::vector<std::wstring> lines = ReadLogMessages(L"patcher.log");
+        auto start = std::find(lines.begin(), lines.end(), L"--- Rozpoczęcie procesu aktualizacji ---");
+        std::vector<std::wstring> run(start, lines.end());
+        if (!run.empty() && run.back() == L"Patcher zamknięty") run.pop_back();
+        return run;
+    }
+
+    ServedFolder served{L"run"};
+    TempDir game;
+    ScopedCurrentDir cwd;
+    PatcherConfig config = MakeDefaultConfig();
+    std::unique_ptr<Patcher> patcher;
+};
+
+TEST_F(UpdateRunTest, TypicalRunFetchesTheTwoStaleFilesOfForty) {
+    std::vector<PatchFile> files;
+    for (int i = 0; i < 40; ++i) {
+        std::string name = "data/file" + std::to_string(i) + ".bin";
+        files.push_back(Publish(name, PatternBytes(1000 + i, i)));
+    }
+    PublishList(files);
+    served.Put("patcher_version.txt", "1.0.5.0\r\n");
+    CreateDirectoryW(L"data", nullptr);
+    for (int i = 0; i < 40; ++i) {
+        if (i == 7 || i == 31) continue;  // missing
+        WriteBytes(L"data\\file" + std::to_wstring(i) + L".bin", PatternBytes(1000 + i, i));
+    }
+    WriteBytes(L"data\\file7.bin", "stale");
+
+    Run();
+    EXPECT_EQ(patcher->GetPhase(), UpdatePhase::Completed);
+    UpdateState last = patcher->GetProgress();
+    EXPECT_EQ(last.status, L"Aktualizacja zakończona! Możesz uruchomić grę.");
+    EXPECT_EQ(last.overallTotal, 1007u + 1031u);
+    EXPECT_EQ(last.overallDone, 1007u + 1031u);
+    EXPECT_EQ(last.fileDone, 0u);
+    EXPECT_EQ(last.fileTotal, 0u);
+    EXPECT_EQ(last.speed, 0.0);
+    EXPECT_EQ(last.secondsLeft, 0);
+    EXPECT_EQ(last.fileIndex, 0u);
+    EXPECT_EQ(last.fileCount, 2u);
+    EXPECT_EQ(ReadBytes(L"data\\file7.bin"), PatternBytes(1007, 7));
+    EXPECT_EQ(ReadBytes(L"data\\file31.bin"), PatternBytes(1031, 31));
+
+    size_t listSize = ReadBytes(served.path + L"\\patchlist.txt").size();
+    std::vector<std::wstring> expected = {
+        L"--- Rozpoczęcie procesu aktualizacji ---",
+        L"Sprawdzanie wersji patchera...",
+        L"Patcher aktualny",
+        L"Pobieranie listy plików...",
+        L"Patchlist pobrany, rozmiar: " + std::to_wstring(listSize) + L" bajtów",
+        L"Sparsowano plików: 40",
+        L"Sprawdzanie plików lokalnych...",
+        L"Sprawdzanie plików zakończone",
+        L"Plików do aktualizacji: 2",
+        L"Łączny rozmiar: 0 MB",
+        L"--- Rozpoczęcie pobierania ---",
+        L"[1/2] Pobieranie: data\\file7.bin",
+        L"Pobrano, weryfikacja MD5...",
+        L"MD5 OK, zamiana plików...",
+        L"Usuwanie starego pliku: data\\file7.bin",
+        L"Przenoszenie: data\\file7.bin.tmp -> data\\file7.bin",
+        L"OK",
+        L"Plik zaktualizowany pomyślnie",
+        L"[2/2] Pobieranie: data\\file31.bin",
+        L"Pobrano, weryfikacja MD5...",
+        L"MD5 OK, zamiana plików...",
+        L"Przenoszenie: data\\file31.bin.tmp -> data\\file31.bin",
+        L"OK",
+        L"Plik zaktualizowany pomyślnie",
+        L"--- Pobieranie zakończone pomyślnie ---",
+    };
+    EXPECT_EQ(RunLog(), expected);
+    patcher.reset();
+    EXPECT_EQ(ReadLogMessages(L"patcher.log").back(), L"Patcher zamknięty");
+}
+
+TEST_F(UpdateRunTest, EverythingCurrentCompletesWithTheByteFieldsAtOne) {
+    std::vector<PatchFile> files = {Publish("a.bin", "a"), Publish("b.bin", "b"), Publish("c.bin", "c")};
+    PublishList(files);
+    for (const char* name : {"a", "b", "c"}) WriteBytes(Utf8(std::string(name) + ".bin"), name);
+    Run();
+    EXPECT_EQ(patcher->GetPhase(), UpdatePhase::Completed);
+    UpdateState last = patcher->GetProgress();
+    EXPECT_EQ(last.status, L"Wszystkie pliki są aktualne!");
+    EXPECT_EQ(last.fileDone, 1u);
+    EXPECT_EQ(last.fileTotal, 1u);
+    EXPECT_EQ(last.overallDone, 1u);
+    EXPECT_EQ(last.overallTotal, 1u);
+    EXPECT_EQ(last.fileCount, 3u);
+    std::vector<std::wstring> log = RunLog();
+    EXPECT_EQ(log.back(), L"Wszystkie pliki aktualne - brak do pobrania");
+    EXPECT_EQ(log[log.size() - 2], L"Łączny rozmiar: 0 MB");
+    EXPECT_EQ(log[log.size() - 3], L"Plików do aktualizacji: 0");
+}
+
+TEST_F(UpdateRunTest, TotalSizeIsLoggedInWholeMebibytesRoundedDown) {
+    PatchFile a = Publish("a.bin", "a");
+    a.size = 3 * 1048576 - 1;  // the list's size feeds only the totals
+    PublishList({a});
+    Run();
+    EXPECT_EQ(patcher->GetPhase(), UpdatePhase::Completed);
+    std::vector<std::wstring> log = RunLog();
+    EXPECT_NE(std::find(log.begin(), log.end(), L"Łączny rozmiar: 2 MB"), log.end());
+}
+
+TEST_F(UpdateRunTest, PatchListNotFetchedEndsInError) {
+    Run();
+    EXPECT_EQ(patcher->GetPhase(), UpdatePhase::Error);
+    EXPECT_EQ(patcher->GetProgress().status, L"Nie można pobrać listy plików: HTTP Error: 404");
+    EXPECT_EQ(RunLog().back(), L"BŁĄD: Nie można pobrać patchlist: HTTP Error: 404");
+}
+
+TEST_F(UpdateRunTest, ListWithoutAValidLineEndsInError) {
+    served.Put("patchlist.txt", "just-one-field\n\n   \r\n");
+    Run();
+    EXPECT_EQ(patcher->GetPhase(), UpdatePhase::Error);
+    EXPECT_EQ(patcher->GetProgress().status, L"Lista plików jest pusta lub uszkodzona");
+    std::vector<std::wstring> log = RunLog();
+    ASSERT_GE(log.size(), 3u);
+    EXPECT_EQ(log[log.size() - 3], L"Patchlist pobrany, rozmiar: 21 bajtów");
+    EXPECT_EQ(log[log.size() - 2], L"Sparsowano plików: 0");
+    EXPECT_EQ(log.back(), L"BŁĄD: Lista plików pusta");
+}
+
+TEST_F(UpdateRunTest, PathLeavingTheGameFolderRefusesTheWholeListBeforeAnyFileIsTouched) {
+    PatchFile good = Publish("good.bin", "good");
+    PatchFile evil = Publish("evil.bin", "evil");
+    evil.path = "../evil.bin";
+    WriteBytes(L"good.bin", "local");
+    PublishList({good, evil});
+    Run();
+    EXPECT_EQ(patcher->GetPhase(), UpdatePhase::Error);
+    EXPECT_EQ(patcher->GetProgress().status, L"Lista plików jest pusta lub uszkodzona");
+    EXPECT_EQ(RunLog().back(), L"BŁĄD: Niedozwolona ścieżka w liście plików: ../evil.bin");
+    EXPECT_EQ(ReadBytes(L"good.bin"), "local");
+    EXPECT_FALSE(FileExists(game.Path() + L"\\..\\evil.bin"));
+    for (const std::string& request : served.Requests()) {
+        EXPECT_TRUE(request == "patcher_version.txt" || request == "patchlist.txt") << request;
+    }
+}
+
+TEST_F(UpdateRunTest, CancelBeforeTheCheckEndsTheRunAsCancelledWhileChecking) {
+    std::vector<PatchFile> files;
+    for (int i = 0; i < 400; ++i) files.push_back(Publish("f" + std::to_string(i) + ".bin", "x"));
+    PublishList(files);  // about 20 KiB: three slow pieces
+    config.serverUrl = ServerRoot() + L"/slow/400/" + served.name;
+    patcher.reset(new Patcher(config));
+    ASSERT_TRUE(patcher->Initialize());
+    patcher->StartUpdate();
+    ASSERT_TRUE(WaitFor([&] { return patcher->GetPhase() == UpdatePhase::Checking; }, 30000));
+    patcher->Cancel();
+    PatcherTestAccess::WaitForRun(*patcher);
+    EXPECT_EQ(patcher->GetPhase(), UpdatePhase::Idle);
+    EXPECT_EQ(patcher->GetProgress().status, L"Anulowano");
+    std::vector<std::wstring> log = RunLog();
+    EXPECT_EQ(log.back(), L"Anulowano przez użytkownika");
+    EXPECT_EQ(log[log.size() - 2], L"Sprawdzanie plików lokalnych...");
+}
+
+TEST_F(UpdateRunTest, CancelWhileDownloadingEndsIdle) {
+    PatchFile big = Publish("big.bin", PatternBytes(2 * 1024 * 1024, 3));
+    PublishList({big});
+    config.serverUrl = ServerRoot() + L"/slow/30/" + served.name;
+    patcher.reset(new Patcher(config));
+    ASSERT_TRUE(patcher->Initialize());
+    patcher->StartUpdate();
+    ASSERT_TRUE(WaitFor([&] { return patcher->GetProgress().fileDone > 0; }, 60000));
+    patcher->Cancel();
+    PatcherTestAccess::WaitForRun(*patcher);
+    EXPECT_EQ(patcher->GetPhase(), UpdatePhase::Idle);
+    EXPECT_EQ(patcher->GetProgress().status, L"Anulowano");
+    EXPECT_EQ(RunLog().back(), L"Pobieranie anulowane");
+    EXPECT_FALSE(FileExists(L"big.bin.tmp"));
+}
+
+TEST_F(UpdateRunTest, FailedDownloadKeepsTheStageErrorOnScreenAndAcceptsANewStart) {
+    PatchFile a = Publish("a.bin", "content");
+    a.md5 = Md5Hex("other");
+    PublishList({a});
+    Run();
+    EXPECT_EQ(patcher->GetPhase(), UpdatePhase::Error);
+    EXPECT_EQ(patcher->GetProgress().status, L"Błąd weryfikacji pliku: a.bin");
+    EXPECT_EQ(RunLog().back(), L"BŁĄD: Pobieranie nie powiodło się");
+
+    // Fixed on the server: the next start is accepted and completes.
+    PublishList({Publish("a.bin", "content")});
+    Run();
+    EXPECT_EQ(patcher->GetPhase(), UpdatePhase::Completed);
+    EXPECT_EQ(ReadBytes(L"a.bin"), "content");
+}
+
+TEST_F(UpdateRunTest, NewerPatcherThatCannotBeDownloadedCountsAsNoUpdate) {
+    served.Put("patcher_version.txt", "  9.0.0.0\t\n");  // but no Vorlen-Patcher.exe
+    PublishList({Publish("a.bin", "a")});
+    Run();
+    EXPECT_EQ(patcher->GetPhase(), UpdatePhase::Completed);
+    std::vector<std::wstring> log = RunLog();
+    EXPECT_EQ(log[2], L"Patcher aktualny");
+    std::vector<std::string> requests = served.Requests();
+    EXPECT_NE(std::find(requests.begin(), requests.end(), "Vorlen-Patcher.exe"), requests.end());
+}
+
+TEST_F(UpdateRunTest, ExceptionInAStageEndsTheRunInErrorInsteadOfTheProcess) {
+    PublishList({Publish("a.bin", "a")});
+    patcher.reset(new Patcher(config));
+    ASSERT_TRUE(patcher->Initialize());
+    PatcherTestAccess::SetTickSource(*patcher, []() -> uint64_t { throw std::runtime_error("clock"); });
+    Run();
+    EXPECT_EQ(patcher->GetPhase(), UpdatePhase::Error);
+    EXPECT_EQ(patcher->GetProgress().status, L"Nieoczekiwany błąd aktualizacji");
+    EXPECT_EQ(RunLog().back(), L"BŁĄD: Nieoczekiwany wyjątek: clock");
+}
+
+// --- the game-running check ---------------------------------------------------
+
+class GameRunningTest : public UpdateRunTest {
+protected:
+    // Starts a copy of the stand-in under `name`, alive for a minute.
+    void StartGameCopy(const std::wstring& name) {
+        std::wstring copy = game / name;
+        ASSERT_TRUE(CopyFileW((BuildDir() + L"\\tests\\game_stand_in.exe").c_str(), copy.c_str(), FALSE));
+        std::wstring command = L"\"" + copy + L"\" wait 60";
+        STARTUPINFOW startup = {};
+        startup.cb = sizeof startup;
+        PROCESS_INFORMATION info = {};
+        ASSERT_TRUE(CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr,
+                                   game.Path().c_str(), &startup, &info));
+        CloseHandle(info.hThread);
+        running = info.hProcess;
+        ASSERT_TRUE(WaitFor([&] { return FileExists(L"stand-in-started.txt"); }, 20000));
+    }
+    ~GameRunningTest() override {
+        if (running) {
+            TerminateProcess(running, 0);
+            WaitForSingleObject(running, 10000);
+            CloseHandle(running);
+        }
+    }
+    HANDLE running = nullptr;
+};
+
+TEST_F(GameRunningTest, RunningGameStopsTheRunBeforeAnyRequest) {
+    StartGameCopy(config.gameExecutable);
+    PublishList({Publish("a.bin", "a")});
+    Run();
+    EXPECT_EQ(patcher->GetPhase(), UpdatePhase::Error);
+    UpdateState last = patcher->GetProgress();
+    EXPECT_EQ(last.status, L"Zamknij grę (" + config.gameExecutable + L") przed aktualizacją!");
+    EXPECT_EQ(last.fileCount + last.overallTotal + last.fileDone, 0u);
+    EXPECT_EQ(RunLog(), std::vector<std::wstring>({L"--- Rozpoczęcie procesu aktualizacji ---",
+                                                   L"BŁĄD: Gra jest uruchomiona"}));
+    EXPECT_TRUE(served.Requests().empty());
+    EXPECT_FALSE(FileExists(L"a.bin"));
+}
+
+TEST_F(GameRunningTest, NameDifferingOnlyInAsciiCaseCountsAsTheGame) {
+    std::wstring upper = config.gameExecutable;
+    for (wchar_t& c : upper) c = static_cast<wchar_t>(towupper(c));
+    StartGameCopy(upper);
+    Run();
+    EXPECT_EQ(RunLog().back(), L"BŁĄD: Gra jest uruchomiona");
+}
+
+TEST_F(GameRunningTest, NameThatOnlyContainsTheGameNameDoesNot) {
+    StartGameCopy(L"My" + config.gameExecutable);
+    PublishList({Publish("a.bin", "a")});
+    Run();
+    EXPECT_EQ(patcher->GetPhase(), UpdatePhase::Completed);
+}
+
+}  // namespace
