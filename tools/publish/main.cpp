@@ -1,0 +1,129 @@
+// vorlen-publish: turns a folder of game files into the folder a web server
+// serves to the patcher.
+
+#include <filesystem>
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "tools/publish/platform_files.h"
+#include "tools/publish/publisher.h"
+
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const char kUsage[] =
+    "Usage: vorlen-publish [options] GAME_FOLDER SERVER_FOLDER\n"
+    "\n"
+    "Publishes the game files in GAME_FOLDER for the Vorlen patcher: copies them into\n"
+    "SERVER_FOLDER (made if missing) and writes SERVER_FOLDER/patchlist.txt, one line\n"
+    "per file: its path with forward slashes, its MD5 and its size, sorted bytewise.\n"
+    "Serve SERVER_FOLDER as the patcher's server URL (for example http://host/fs/).\n"
+    "\n"
+    "Options:\n"
+    "  --patcher-version V  also write patcher_version.txt with V, four numbers\n"
+    "                       such as 1.0.6.0; patchers older than V update themselves\n"
+    "  --patcher-exe FILE   also publish FILE as Vorlen-Patcher.exe, the new patcher\n"
+    "                       (the two options go together unless the server folder\n"
+    "                       already has the other file)\n"
+    "  -q, --quiet          print nothing but errors\n"
+    "  -h, --help           show this text\n"
+    "\n"
+    "Nothing is published when a game file cannot be listed: names with white space,\n"
+    "names that are not UTF-8, names Windows or an unencoded URL cannot carry\n"
+    "(\\ < > : \" | ? * % #, a trailing dot), paths the patcher refuses (\"..\",\n"
+    "device names such as CON), names that would be one file on Windows (differing\n"
+    "only in letter case, or X beside X.tmp, where X is downloaded first), the\n"
+    "patcher's and the server's own names, and files of 4 GiB or more.\n"
+    "\n"
+    "Every file is written under a temporary name and renamed into place, and the\n"
+    "list goes last, so a server that stays up never serves a half-written file or\n"
+    "a list naming files that are not there yet. Other files already in\n"
+    "SERVER_FOLDER are left alone.\n"
+    "\n"
+    "Exit status: 0 published, 1 refused or failed, 2 wrong usage.\n";
+
+struct Argument {
+    std::string text;  // UTF-8 on Windows, the bytes as given on Linux
+    fs::path path;
+};
+
+int UsageError(const std::string& message) {
+    std::cerr << "vorlen-publish: " << message << "\nTry 'vorlen-publish --help'.\n";
+    return 2;
+}
+
+int Run(const std::vector<Argument>& args) {
+    PublishOptions options;
+    std::vector<const Argument*> folders;
+    for (size_t i = 0; i < args.size(); ++i) {
+        std::string name = args[i].text;
+        std::string value;
+        const Argument* valueArg = nullptr;
+        const size_t equals = name.find('=');
+        const bool takesValue = name.rfind("--patcher-version", 0) == 0 || name.rfind("--patcher-exe", 0) == 0;
+        if (takesValue && equals != std::string::npos) {
+            value = name.substr(equals + 1);
+            name = name.substr(0, equals);
+        } else if (takesValue) {
+            if (i + 1 >= args.size()) return UsageError(name + " needs a value");
+            valueArg = &args[++i];
+            value = valueArg->text;
+        }
+
+        if (name == "-h" || name == "--help") {
+            std::cout << kUsage;
+            return 0;
+        } else if (name == "-q" || name == "--quiet") {
+            options.quiet = true;
+        } else if (name == "--patcher-version") {
+            if (value.empty()) return UsageError("--patcher-version needs a value");
+            options.patcherVersion = value;
+        } else if (name == "--patcher-exe") {
+            if (value.empty()) return UsageError("--patcher-exe needs a value");
+            options.patcherExe = valueArg != nullptr ? valueArg->path : PathBelow("", value);
+        } else if (name == "--") {
+            for (++i; i < args.size(); ++i) folders.push_back(&args[i]);
+        } else if (name.size() > 1 && name[0] == '-') {
+            return UsageError("unknown option " + name);
+        } else {
+            folders.push_back(&args[i]);
+        }
+    }
+    if (folders.size() != 2) return UsageError("give the game folder and the server folder");
+    options.gameFolder = folders[0]->path;
+    options.serverFolder = folders[1]->path;
+    return Publish(options, std::cout, std::cerr) ? 0 : 1;
+}
+
+}  // namespace
+
+#ifdef _WIN32
+
+int wmain(int argc, wchar_t** argv) {
+    // Names in messages are UTF-8; the console shows them right only in that code page.
+    SetConsoleOutputCP(CP_UTF8);
+    std::vector<Argument> args;
+    for (int i = 1; i < argc; ++i) {
+        Argument arg;
+        arg.path = fs::path(argv[i]);
+        if (!NameToUtf8(arg.path, arg.text)) return UsageError("an argument is not valid Unicode");
+        args.push_back(arg);
+    }
+    return Run(args);
+}
+
+#else
+
+int main(int argc, char** argv) {
+    std::vector<Argument> args;
+    for (int i = 1; i < argc; ++i) args.push_back(Argument{argv[i], fs::path(argv[i])});
+    return Run(args);
+}
+
+#endif

@@ -1,0 +1,122 @@
+#include "tools/publish/platform_files.h"
+
+#include "tools/publish/utf8_text.h"
+
+#ifdef _WIN32
+#include <windows.h>
+
+#include "app/unique_handle.h"
+#else
+#include <fcntl.h>
+#include <unistd.h>
+#endif
+
+namespace fs = std::filesystem;
+
+#ifdef _WIN32
+
+namespace {
+
+bool WideToUtf8Strict(const std::wstring& wide, std::string& utf8) {
+    std::u32string code;
+    for (size_t i = 0; i < wide.size(); ++i) {
+        char32_t c = static_cast<char16_t>(wide[i]);
+        if (c >= 0xD800 && c <= 0xDBFF) {
+            if (i + 1 >= wide.size()) return false;
+            char32_t low = static_cast<char16_t>(wide[i + 1]);
+            if (low < 0xDC00 || low > 0xDFFF) return false;
+            c = 0x10000 + ((c - 0xD800) << 10) + (low - 0xDC00);
+            ++i;
+        } else if (c >= 0xDC00 && c <= 0xDFFF) {
+            return false;
+        }
+        code += c;
+    }
+    utf8 = EncodeUtf8(code);
+    return true;
+}
+
+std::wstring Utf8ToWide(const std::string& utf8) {
+    std::wstring wide;
+    for (char32_t c : DecodeUtf8(utf8)) {
+        if (c >= 0x10000) {
+            wide += static_cast<wchar_t>(0xD800 + ((c - 0x10000) >> 10));
+            wide += static_cast<wchar_t>(0xDC00 + ((c - 0x10000) & 0x3FF));
+        } else {
+            wide += static_cast<wchar_t>(c);
+        }
+    }
+    return wide;
+}
+
+}  // namespace
+
+bool NameToUtf8(const fs::path& name, std::string& utf8) { return WideToUtf8Strict(name.native(), utf8); }
+
+fs::path PathBelow(const fs::path& root, const std::string& listPath) {
+    std::wstring relative = Utf8ToWide(listPath);
+    for (wchar_t& c : relative) {
+        if (c == L'/') c = L'\\';
+    }
+    return root / relative;
+}
+
+std::string DisplayPath(const fs::path& path) {
+    std::string utf8;
+    if (WideToUtf8Strict(path.native(), utf8)) return utf8;
+    return path.string();
+}
+
+bool SyncFileToDisk(const fs::path& path) {
+    UniqueHandle<FileHandleTraits> file(CreateFileW(path.c_str(), GENERIC_WRITE,
+                                                    FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    return file && FlushFileBuffers(file.Get());
+}
+
+// NTFS journals its folder entries; there is nothing to flush for a folder.
+void SyncFolderToDisk(const fs::path&) {}
+
+#else
+
+namespace {
+
+// Closes a POSIX descriptor on every path out of a scope.
+class Descriptor {
+public:
+    explicit Descriptor(int fd) : fd(fd) {}
+    ~Descriptor() {
+        if (fd >= 0) ::close(fd);
+    }
+    Descriptor(const Descriptor&) = delete;
+    Descriptor& operator=(const Descriptor&) = delete;
+    int Get() const { return fd; }
+
+private:
+    int fd;
+};
+
+}  // namespace
+
+bool NameToUtf8(const fs::path& name, std::string& utf8) {
+    utf8 = name.native();
+    return IsValidUtf8(utf8);
+}
+
+fs::path PathBelow(const fs::path& root, const std::string& listPath) { return root / listPath; }
+
+std::string DisplayPath(const fs::path& path) { return PrintableName(path.native()); }
+
+bool SyncFileToDisk(const fs::path& path) {
+    Descriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    return file.Get() >= 0 && ::fsync(file.Get()) == 0;
+}
+
+void SyncFolderToDisk(const fs::path& folder) {
+    // Best effort: not every file system can sync a folder, and the data is safe
+    // either way; only the rename might not survive a power cut.
+    Descriptor dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (dir.Get() >= 0) ::fsync(dir.Get());
+}
+
+#endif

@@ -1,0 +1,265 @@
+#include "tools/publish/publisher.h"
+
+#include <cstdio>
+#include <system_error>
+#include <vector>
+
+#include "engine/patch_list.h"
+#include "tools/publish/game_folder.h"
+#include "tools/publish/patcher_version.h"
+#include "tools/publish/platform_files.h"
+#include "tools/publish/staged_write.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// Names the patcher asks the server for, besides the game files.
+const char* const kPatchListName = "patchlist.txt";
+const char* const kVersionFileName = "patcher_version.txt";
+const char* const kPatcherExeName = "Vorlen-Patcher.exe";
+
+const uint64_t kLargestListedSize = 0xFFFFFFFFull;
+const size_t kMostProblemsShown = 100;
+
+std::string FormatBytes(uint64_t bytes) {
+    char text[32];
+    if (bytes < 1024) {
+        std::snprintf(text, sizeof text, "%llu B", static_cast<unsigned long long>(bytes));
+    } else if (bytes < (1ull << 20)) {
+        std::snprintf(text, sizeof text, "%.1f KiB", bytes / 1024.0);
+    } else if (bytes < (1ull << 30)) {
+        std::snprintf(text, sizeof text, "%.1f MiB", bytes / 1048576.0);
+    } else {
+        std::snprintf(text, sizeof text, "%.2f GiB", bytes / 1073741824.0);
+    }
+    return text;
+}
+
+// True when `inner` is `outer` or lies inside it, compared by path components.
+bool IsSameOrInside(const fs::path& inner, const fs::path& outer) {
+    auto innerIt = inner.begin();
+    for (auto outerIt = outer.begin(); outerIt != outer.end(); ++outerIt, ++innerIt) {
+        if (outerIt->empty()) continue;  // the empty element after a trailing separator
+        if (innerIt == inner.end() || *innerIt != *outerIt) return false;
+    }
+    return true;
+}
+
+fs::path Resolved(const fs::path& path) {
+    std::error_code code;
+    fs::path resolved = fs::weakly_canonical(fs::absolute(path, code), code);
+    return code ? fs::absolute(path) : resolved;
+}
+
+// Progress for large folders: a line every so many files or bytes, to stderr.
+class ProgressLines {
+public:
+    ProgressLines(std::ostream& err, bool quiet, size_t fileCount, uint64_t byteCount)
+        : err(err), fileCount(fileCount), byteCount(byteCount),
+          enabled(!quiet && (fileCount > kFileStep || byteCount > kByteStep)) {}
+
+    void Report(size_t filesDone, uint64_t bytesDone) {
+        if (!enabled) return;
+        if (filesDone < nextFiles && bytesDone < nextBytes && filesDone != fileCount) return;
+        if (filesDone == fileCount && finished) return;
+        finished = filesDone == fileCount;
+        err << "vorlen-publish: " << filesDone << "/" << fileCount << " files, " << FormatBytes(bytesDone)
+            << " of " << FormatBytes(byteCount) << "\n";
+        err.flush();
+        nextFiles = filesDone + kFileStep;
+        nextBytes = bytesDone + kByteStep;
+    }
+
+private:
+    static constexpr size_t kFileStep = 1000;
+    static constexpr uint64_t kByteStep = 256ull << 20;
+    std::ostream& err;
+    size_t fileCount;
+    uint64_t byteCount;
+    bool enabled;
+    bool finished = false;
+    size_t nextFiles = kFileStep;
+    uint64_t nextBytes = kByteStep;
+};
+
+bool Refuse(std::ostream& err, const std::string& message) {
+    err << "vorlen-publish: " << message << "\n";
+    return false;
+}
+
+// The new patcher is installed without further checks by every player that
+// fetches it, so only something that at least looks like a Windows program goes.
+bool CheckPatcherExe(const fs::path& exe, std::ostream& err) {
+    std::error_code code;
+    if (!fs::is_regular_file(exe, code)) {
+        return Refuse(err, "--patcher-exe: " + DisplayPath(exe) + " is not a file");
+    }
+    const uint64_t size = fs::file_size(exe, code);
+    if (code || size == 0 || size > kLargestListedSize) {
+        return Refuse(err, "--patcher-exe: " + DisplayPath(exe) + " is empty, unreadable or 4 GiB or larger");
+    }
+    std::FILE* file = nullptr;
+#ifdef _WIN32
+    file = _wfopen(exe.c_str(), L"rb");
+#else
+    file = std::fopen(exe.c_str(), "rb");
+#endif
+    char magic[2] = {0, 0};
+    size_t got = 0;
+    if (file != nullptr) {
+        got = std::fread(magic, 1, 2, file);
+        std::fclose(file);
+    }
+    if (got != 2 || magic[0] != 'M' || magic[1] != 'Z') {
+        return Refuse(err, "--patcher-exe: " + DisplayPath(exe) + " is not a Windows executable");
+    }
+    return true;
+}
+
+bool CheckFolders(const PublishOptions& options, std::ostream& err) {
+    std::error_code code;
+    if (!fs::is_directory(options.gameFolder, code)) {
+        return Refuse(err, "the game folder " + DisplayPath(options.gameFolder) + " is not a folder");
+    }
+    if (fs::exists(options.serverFolder, code) && !fs::is_directory(options.serverFolder, code)) {
+        return Refuse(err, "the server folder " + DisplayPath(options.serverFolder) + " is not a folder");
+    }
+    const fs::path game = Resolved(options.gameFolder);
+    const fs::path server = Resolved(options.serverFolder);
+    if (IsSameOrInside(server, game) || IsSameOrInside(game, server)) {
+        return Refuse(err, "the game folder and the server folder must not be the same or inside each other");
+    }
+    return true;
+}
+
+// The version file and the executable only work as a pair: a newer version
+// without the executable makes every player ask for a file that is not there.
+bool CheckPatcherPair(const PublishOptions& options, std::ostream& err) {
+    if (options.patcherVersion.empty() && options.patcherExe.empty()) return true;
+    std::error_code code;
+    const bool hasExe = !options.patcherExe.empty() || fs::exists(options.serverFolder / kPatcherExeName, code);
+    const bool hasVersion =
+        !options.patcherVersion.empty() || fs::exists(options.serverFolder / kVersionFileName, code);
+    if (!hasExe) {
+        return Refuse(err, "--patcher-version needs --patcher-exe: the server folder has no " +
+                               std::string(kPatcherExeName));
+    }
+    if (!hasVersion) {
+        return Refuse(err, "--patcher-exe needs --patcher-version: the server folder has no " +
+                               std::string(kVersionFileName));
+    }
+    return true;
+}
+
+// The list as it will be served must read back as exactly these entries.
+bool ListReadsBack(const std::vector<PatchFile>& meant, const std::string& written, std::string& reason) {
+    std::vector<PatchFile> parsed = ParsePatchList(written);
+    if (parsed.size() != meant.size()) {
+        reason = "it parses into " + std::to_string(parsed.size()) + " entries instead of " +
+                 std::to_string(meant.size());
+        return false;
+    }
+    for (size_t i = 0; i < meant.size(); ++i) {
+        if (parsed[i].path != meant[i].path || parsed[i].md5 != meant[i].md5 ||
+            parsed[i].size != meant[i].size || parsed[i].needsUpdate) {
+            reason = "its entry " + std::to_string(i + 1) + " does not read back as written";
+            return false;
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
+bool Publish(const PublishOptions& options, std::ostream& out, std::ostream& err) {
+    std::string version;
+    if (!options.patcherVersion.empty() && !ParsePatcherVersion(options.patcherVersion, version)) {
+        return Refuse(err, "--patcher-version: '" + options.patcherVersion +
+                               "' is not four numbers joined by dots, such as 1.0.6.0");
+    }
+    if (!CheckFolders(options, err)) return false;
+    if (!options.patcherExe.empty() && !CheckPatcherExe(options.patcherExe, err)) return false;
+    if (!CheckPatcherPair(options, err)) return false;
+
+    std::vector<GameFile> files;
+    std::vector<std::string> problems;
+    ScanGameFolder(options.gameFolder, files, problems);
+    if (!problems.empty()) {
+        err << "vorlen-publish: nothing was published; these files cannot be listed:\n";
+        for (size_t i = 0; i < problems.size() && i < kMostProblemsShown; ++i) err << "  " << problems[i] << "\n";
+        if (problems.size() > kMostProblemsShown) {
+            err << "  ... and " << problems.size() - kMostProblemsShown << " more\n";
+        }
+        return false;
+    }
+    if (files.empty()) {
+        // The patcher takes an empty list for a damaged one.
+        return Refuse(err, "the game folder " + DisplayPath(options.gameFolder) + " holds no files");
+    }
+
+    uint64_t totalBytes = 0;
+    for (const GameFile& file : files) totalBytes += file.size;
+    ProgressLines progress(err, options.quiet, files.size(), totalBytes);
+
+    std::vector<PatchFile> entries;
+    uint64_t bytesDone = 0;
+    std::string error;
+    for (const GameFile& file : files) {
+        CopiedFile copied;
+        auto onBytes = [&](uint64_t fileBytes) { progress.Report(entries.size(), bytesDone + fileBytes); };
+        if (!CopyFileWithDigest(file.source, PathBelow(options.serverFolder, file.path), kLargestListedSize,
+                                onBytes, copied, error)) {
+            return Refuse(err, error + "; the list was not changed");
+        }
+        PatchFile entry;
+        entry.path = file.path;
+        entry.md5 = copied.md5;
+        entry.size = static_cast<uint32_t>(copied.size);
+        entries.push_back(entry);
+        bytesDone += copied.size;
+        progress.Report(entries.size(), bytesDone);
+    }
+
+    if (!options.patcherExe.empty()) {
+        CopiedFile copied;
+        if (!CopyFileWithDigest(options.patcherExe, options.serverFolder / kPatcherExeName, kLargestListedSize,
+                                nullptr, copied, error)) {
+            return Refuse(err, error + "; the list was not changed");
+        }
+    }
+    if (!version.empty()) {
+        auto isVersion = [&](const std::string& written, std::string& reason) {
+            std::string readBack;
+            std::string line = written.substr(0, written.find('\n'));
+            if (ParsePatcherVersion(line, readBack) && readBack == version) return true;
+            reason = "it does not read back as " + version;
+            return false;
+        };
+        if (!WriteFileAtomically(options.serverFolder / kVersionFileName, version + "\n", isVersion, error)) {
+            return Refuse(err, error + "; the list was not changed");
+        }
+    }
+
+    std::string list;
+    for (const PatchFile& entry : entries) list += FormatPatchListLine(entry);
+    auto readsBack = [&](const std::string& written, std::string& reason) {
+        return ListReadsBack(entries, written, reason);
+    };
+    if (!WriteFileAtomically(options.serverFolder / kPatchListName, list, readsBack, error)) {
+        return Refuse(err, error);
+    }
+
+    if (totalBytes > kLargestListedSize) {
+        err << "vorlen-publish: note: the files add up to 4 GiB or more; the patcher counts its "
+               "totals in 32 bits, so its progress figures for a full download will be off\n";
+    }
+    if (!options.quiet) {
+        out << "Published " << entries.size() << " files (" << FormatBytes(totalBytes) << ") to "
+            << DisplayPath(options.serverFolder) << "\n";
+        out << "  " << kPatchListName << ": " << entries.size() << " entries\n";
+        if (!options.patcherExe.empty()) out << "  " << kPatcherExeName << ": " << DisplayPath(options.patcherExe) << "\n";
+        if (!version.empty()) out << "  " << kVersionFileName << ": " << version << "\n";
+    }
+    return true;
+}

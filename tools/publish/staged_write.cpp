@@ -1,0 +1,157 @@
+#include "tools/publish/staged_write.h"
+
+#include <fstream>
+#include <random>
+#include <system_error>
+#include <vector>
+
+#include "tools/publish/md5.h"
+#include "tools/publish/platform_files.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// A temporary file beside the target; removed when the scope ends unless it was
+// renamed into place.
+class StagingFile {
+public:
+    explicit StagingFile(const fs::path& target) : target(target) {
+        std::random_device seed;
+        std::mt19937_64 random((static_cast<uint64_t>(seed()) << 32) ^ seed());
+        static const char kDigits[] = "0123456789abcdef";
+        std::string name = ".vorlen-publish-";
+        for (int i = 0; i < 16; ++i) name += kDigits[random() & 15];
+        path = target.parent_path() / (name + ".part");
+    }
+    ~StagingFile() {
+        if (!committed) {
+            std::error_code ignored;
+            fs::remove(path, ignored);
+        }
+    }
+    StagingFile(const StagingFile&) = delete;
+    StagingFile& operator=(const StagingFile&) = delete;
+
+    const fs::path& Path() const { return path; }
+
+    bool Commit(std::string& error) {
+        if (!SyncFileToDisk(path)) {
+            error = "cannot flush " + DisplayPath(path) + " to disk";
+            return false;
+        }
+        std::error_code code;
+        fs::rename(path, target, code);
+        if (code) {
+            error = "cannot rename " + DisplayPath(path) + " to " + DisplayPath(target) + ": " +
+                    code.message();
+            return false;
+        }
+        committed = true;
+        SyncFolderToDisk(target.parent_path());
+        return true;
+    }
+
+private:
+    fs::path target;
+    fs::path path;
+    bool committed = false;
+};
+
+bool MakeParentFolder(const fs::path& target, std::string& error) {
+    std::error_code code;
+    fs::create_directories(target.parent_path(), code);
+    if (code) {
+        error = "cannot create the folder " + DisplayPath(target.parent_path()) + ": " + code.message();
+        return false;
+    }
+    return true;
+}
+
+bool ReadWholeFile(const fs::path& path, std::string& bytes) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return false;
+    bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    return !in.bad();
+}
+
+}  // namespace
+
+bool CopyFileWithDigest(const fs::path& source, const fs::path& target, uint64_t maxSize,
+                        const CopyProgress& onProgress, CopiedFile& copied, std::string& error) {
+    std::ifstream in(source, std::ios::binary);
+    if (!in) {
+        error = "cannot open " + DisplayPath(source);
+        return false;
+    }
+    if (!MakeParentFolder(target, error)) return false;
+    StagingFile staging(target);
+    {
+        std::ofstream out(staging.Path(), std::ios::binary | std::ios::trunc);
+        if (!out) {
+            error = "cannot create " + DisplayPath(staging.Path());
+            return false;
+        }
+        Md5 md5;
+        uint64_t done = 0;
+        std::vector<char> buffer(1 << 20);
+        while (in) {
+            in.read(buffer.data(), static_cast<std::streamsize>(buffer.size()));
+            const std::streamsize got = in.gcount();
+            if (got <= 0) break;
+            done += static_cast<uint64_t>(got);
+            if (done > maxSize) {
+                error = DisplayPath(source) + " grew past its size while it was being published";
+                return false;
+            }
+            md5.Update(buffer.data(), static_cast<size_t>(got));
+            if (!out.write(buffer.data(), got)) {
+                error = "cannot write " + DisplayPath(staging.Path());
+                return false;
+            }
+            if (onProgress) onProgress(done);
+        }
+        if (in.bad()) {
+            error = "cannot read " + DisplayPath(source);
+            return false;
+        }
+        out.close();
+        if (out.fail()) {
+            error = "cannot write " + DisplayPath(staging.Path());
+            return false;
+        }
+        copied.md5 = ToHex(md5.Finish());
+        copied.size = done;
+    }
+    return staging.Commit(error);
+}
+
+bool WriteFileAtomically(const fs::path& target, const std::string& content, const ContentCheck& check,
+                         std::string& error) {
+    if (!MakeParentFolder(target, error)) return false;
+    StagingFile staging(target);
+    {
+        std::ofstream out(staging.Path(), std::ios::binary | std::ios::trunc);
+        if (!out) {
+            error = "cannot create " + DisplayPath(staging.Path());
+            return false;
+        }
+        out.write(content.data(), static_cast<std::streamsize>(content.size()));
+        out.close();
+        if (out.fail()) {
+            error = "cannot write " + DisplayPath(staging.Path());
+            return false;
+        }
+    }
+    std::string written;
+    if (!ReadWholeFile(staging.Path(), written) || written != content) {
+        error = "reading back " + DisplayPath(staging.Path()) + " did not give what was written";
+        return false;
+    }
+    std::string reason;
+    if (check && !check(written, reason)) {
+        error = DisplayPath(target) + " was not written: " + reason;
+        return false;
+    }
+    return staging.Commit(error);
+}

@@ -1,0 +1,34 @@
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <string>
+
+// Every file the tool puts into the server folder is written under a temporary
+// name in the same folder and renamed into place only once it is complete and
+// checked: the web server never serves a half-written file, and a failure leaves
+// the previous file as it was.
+
+struct CopiedFile {
+    std::string md5;    // lower-case hex of the bytes copied
+    uint64_t size = 0;  // bytes copied
+};
+
+// Called with the bytes copied so far while a file is copied.
+using CopyProgress = std::function<void(uint64_t bytesDone)>;
+
+// Copies `source` to `target`, digesting the bytes on the way. Gives up, leaving
+// `target` untouched, when more than `maxSize` bytes arrive (the file grew).
+bool CopyFileWithDigest(const std::filesystem::path& source, const std::filesystem::path& target,
+                        uint64_t maxSize, const CopyProgress& onProgress, CopiedFile& copied,
+                        std::string& error);
+
+// Checks the bytes read back from the temporary file before the rename; false
+// and a reason when they are not what was meant.
+using ContentCheck = std::function<bool(const std::string& written, std::string& reason)>;
+
+// Writes `content` to `target`; reads it back and runs `check` (when given)
+// before the rename.
+bool WriteFileAtomically(const std::filesystem::path& target, const std::string& content,
+                         const ContentCheck& check, std::string& error);
