@@ -1,0 +1,217 @@
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+#include "app/logger.h"
+#include "engine/patcher.h"
+#include "selfupdate/self_update.h"
+#include "support/patcher_access.h"
+#include "support/test_support.h"
+
+using namespace testing_support;
+
+namespace {
+
+std::wstring StandInPath() { return BuildDir() + L"\\tests\\game_stand_in.exe"; }
+
+// --- the replacement command line ----------------------------------------------
+
+TEST(ReplacementCommand, HasTheExactTextWithEveryPathQuoted) {
+    std::wstring command;
+    ASSERT_TRUE(BuildReplacementCommand(L"C:\\Gry\\Vorlen 2\\Vorlen-Patcher.exe", command));
+    EXPECT_EQ(command,
+              L"cmd.exe /C echo. & echo   Aktualizacja Vorlen Patcher... & echo. & "
+              L"ping 127.0.0.1 -n 3 > nul & del \"C:\\Gry\\Vorlen 2\\Vorlen-Patcher.exe\" & "
+              L"move \"C:\\Gry\\Vorlen 2\\Vorlen-Patcher.exe.new\" \"C:\\Gry\\Vorlen 2\\Vorlen-Patcher.exe\" & "
+              L"echo   Gotowe! Uruchamianie... & ping 127.0.0.1 -n 2 > nul & "
+              L"start \"\" \"C:\\Gry\\Vorlen 2\\Vorlen-Patcher.exe\"");
+}
+
+TEST(ReplacementCommand, PathThatWouldNotFitIsNeverTruncated) {
+    std::wstring command = L"untouched";
+    std::wstring fits = L"C:\\" + std::wstring(208, L'a');          // 211 characters
+    std::wstring tooLong = L"C:\\" + std::wstring(209, L'a');       // 212 characters
+    EXPECT_TRUE(BuildReplacementCommand(fits, command));
+    EXPECT_LT(command.size(), 1040u);
+    command = L"untouched";
+    EXPECT_FALSE(BuildReplacementCommand(tooLong, command));
+    EXPECT_EQ(command, L"untouched");
+    EXPECT_FALSE(BuildReplacementCommand(L"", command));
+}
+
+TEST(ReplacementCommand, RealCommandInterpreterSwapsTheExecutableAndStartsIt) {
+    TempDir dir(L"vorlen self update");  // blanks in the path
+    std::wstring folder = dir / L"Gra Vorlen";
+    CreateDirectoryW(folder.c_str(), nullptr);
+    ScopedCurrentDir cwd(folder);
+    std::wstring exe = folder + L"\\Vorlen-Patcher.exe";
+    std::string oldBytes = ReadBytes(StandInPath());
+    std::string newBytes = oldBytes + "new version trailer";
+    WriteBytes(exe, oldBytes);
+    WriteBytes(exe + L".new", newBytes);
+
+    ASSERT_TRUE(StartReplacementCommand(exe));
+    ASSERT_TRUE(WaitFor([&] { return FileExists(L"stand-in-started.txt"); }, 60000))
+        << "the new program was not started";
+    EXPECT_EQ(ReadBytes(exe), newBytes);
+    EXPECT_FALSE(FileExists(exe + L".new"));
+    std::istringstream report(ReadBytes(L"stand-in-started.txt"));
+    std::string module, commandLine, startedIn;
+    std::getline(report, module);
+    std::getline(report, commandLine);
+    std::getline(report, startedIn);
+    EXPECT_EQ(Utf8(startedIn), folder) << "the new patcher runs in the old one's folder";
+    Sleep(500);  // let the command interpreter end before the folder goes
+}
+
+// --- the version check and the download -------------------------------------------
+
+class SelfUpdateTest : public ::testing::Test {
+protected:
+    SelfUpdateTest() : cwd(game.Path()) {
+        config.serverUrl = served.Url();
+        staging = OwnExecutablePath() + L".new";
+        DeleteFileW(staging.c_str());
+    }
+    ~SelfUpdateTest() override { DeleteFileW(staging.c_str()); }
+
+    void Start(const std::wstring& serverUrl) {
+        config.serverUrl = serverUrl;
+        patcher.reset(new Patcher(config));
+        ASSERT_TRUE(patcher->Initialize());
+    }
+
+    ServedFolder served{L"self"};
+    TempDir game;
+    ScopedCurrentDir cwd;
+    PatcherConfig config = MakeDefaultConfig();
+    std::unique_ptr<Patcher> patcher;
+    std::wstring staging;
+};
+
+TEST_F(SelfUpdateTest, EqualVersionFetchesNothing) {
+    served.Put("patcher_version.txt", "1.0.5.0\r\n");
+    served.Put("Vorlen-Patcher.exe", "MZ new");
+    Start(served.Url());
+    EXPECT_FALSE(patcher->CheckSelfUpdate());
+    EXPECT_EQ(served.Requests(), std::vector<std::string>({"patcher_version.txt"}));
+    EXPECT_FALSE(FileExists(staging));
+}
+
+TEST_F(SelfUpdateTest, NewerVersionIsStagedBesideTheRunningProgram) {
+    std::string exe = "MZ" + PatternBytes(50000, 8);
+    served.Put("patcher_version.txt", "\t1.0.6.0 \r\n");
+    served.Put("Vorlen-Patcher.exe", exe);
+    Start(served.Url());
+    EXPECT_TRUE(patcher->CheckSelfUpdate());
+    EXPECT_EQ(ReadBytes(staging), exe);
+    UpdateState last = patcher->GetProgress();
+    EXPECT_EQ(last.status, L"Pobieranie nowej wersji patchera...");
+    EXPECT_EQ(last.fileDone, 50002u);
+    EXPECT_EQ(last.fileTotal, 50002u);
+    EXPECT_EQ(last.overallDone, 50002u);
+    EXPECT_EQ(last.overallTotal, 50002u);
+    EXPECT_EQ(last.speed, 0.0);
+    EXPECT_EQ(last.fileIndex + last.fileCount, 0u);
+}
+
+TEST_F(SelfUpdateTest, BlankOrMissingVersionFileIsNoUpdate) {
+    Start(served.Url());
+    EXPECT_FALSE(patcher->CheckSelfUpdate());
+    served.Put("patcher_version.txt", " \r\n\t ");
+    EXPECT_FALSE(patcher->CheckSelfUpdate());
+    EXPECT_FALSE(FileExists(staging));
+}
+
+TEST_F(SelfUpdateTest, FailedDownloadLeavesNoStagingFile) {
+    served.Put("patcher_version.txt", "2");
+    WriteBytes(staging, "left over from an earlier attempt");
+    Start(served.Url());  // the executable itself is not published: 404
+    EXPECT_FALSE(patcher->CheckSelfUpdate());
+    EXPECT_FALSE(FileExists(staging));
+}
+
+TEST_F(SelfUpdateTest, BodyCutShortIsNeverStaged) {
+    served.Put("patcher_version.txt", "1.0.6.0");
+    served.Put("Vorlen-Patcher.exe", "MZ" + PatternBytes(100000, 9));
+    Start(ServerRoot() + L"/cut/30000/" + served.name);
+    EXPECT_FALSE(patcher->CheckSelfUpdate());
+    EXPECT_FALSE(FileExists(staging));
+    Logger::Close();
+    std::vector<std::wstring> log = ReadLogMessages(L"patcher.log");
+    EXPECT_EQ(log.back(), L"BŁĄD: Nowa wersja patchera pobrana niekompletnie (30000 z 100002 bajtów)");
+}
+
+TEST_F(SelfUpdateTest, EmptyBodyIsNeverStaged) {
+    served.Put("patcher_version.txt", "1.0.6.0");
+    served.Put("Vorlen-Patcher.exe", "");  // 200 with Content-Length 0
+    Start(served.Url());
+    EXPECT_FALSE(patcher->CheckSelfUpdate());
+    EXPECT_FALSE(FileExists(staging));
+}
+
+TEST_F(SelfUpdateTest, CancelledDownloadLeavesNoStagingFile) {
+    served.Put("patcher_version.txt", "1.0.6.0");
+    served.Put("Vorlen-Patcher.exe", "MZ" + PatternBytes(400000, 10));
+    Start(ServerRoot() + L"/slow/30/" + served.name);
+    std::thread canceller([&] {
+        WaitFor([&] { return patcher->GetProgress().fileDone > 0; }, 30000);
+        patcher->Cancel();
+    });
+    EXPECT_FALSE(patcher->CheckSelfUpdate());
+    canceller.join();
+    EXPECT_FALSE(FileExists(staging));
+}
+
+// --- the whole self-update of a real engine, message box answered -----------------
+
+TEST(WholeSelfUpdate, PublishedPatcherReplacesTheRunningOneAndStartsIt) {
+    ServedFolder served(L"whole");
+    TempDir dir(L"vorlen whole update");
+    std::wstring folder = dir / L"Moja Gra";
+    CreateDirectoryW(folder.c_str(), nullptr);
+    std::wstring exe = folder + L"\\Vorlen-Patcher.exe";
+    ASSERT_TRUE(CopyFileW((BuildDir() + L"\\tests\\self_update_host.exe").c_str(), exe.c_str(), FALSE));
+    std::string published = ReadBytes(StandInPath());
+    served.Put("patcher_version.txt", "1.0.6.0\r\n");
+    served.Put("Vorlen-Patcher.exe", published);
+
+    std::wstring command = L"\"" + exe + L"\" " + served.Url();
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION info = {};
+    ASSERT_TRUE(CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr,
+                               folder.c_str(), &startup, &info));
+    CloseHandle(info.hThread);
+    ASSERT_EQ(WaitForSingleObject(info.hProcess, 90000), WAIT_OBJECT_0);
+    DWORD code = 99;
+    GetExitCodeProcess(info.hProcess, &code);
+    CloseHandle(info.hProcess);
+    EXPECT_EQ(code, 0u);
+
+    std::istringstream result(ReadBytes(folder + L"\\host-result.txt"));
+    std::string phase, exitRequested, status, box;
+    std::getline(result, phase);
+    std::getline(result, exitRequested);
+    std::getline(result, status);
+    std::getline(result, box);
+    EXPECT_EQ(phase, "0") << "Idle";
+    EXPECT_EQ(exitRequested, "1");
+    EXPECT_EQ(Utf8(status), L"Uruchamianie nowej wersji patchera...");
+    EXPECT_EQ(Utf8(box).substr(0, 35), L"Dostępna jest nowa wersja patchera.");
+
+    // The command line waits for the old program, swaps it and starts the new one.
+    ASSERT_TRUE(WaitFor([&] { return FileExists(folder + L"\\stand-in-started.txt"); }, 60000));
+    EXPECT_EQ(ReadBytes(exe), published);
+    EXPECT_FALSE(FileExists(exe + L".new"));
+    std::vector<std::wstring> log = ReadLogMessages(folder + L"\\patcher.log");
+    ASSERT_GE(log.size(), 3u);
+    EXPECT_EQ(log[log.size() - 2], L"Dostępna nowa wersja patchera - aktualizacja");
+    EXPECT_EQ(log.back(), L"Patcher zamknięty");
+    for (const std::wstring& line : log) EXPECT_NE(line, L"Pobieranie listy plików...");
+    Sleep(500);
+}
+
+}  // namespace
