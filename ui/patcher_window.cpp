@@ -1,35 +1,109 @@
 #include "ui/patcher_window.h"
 
 #include "engine/patcher.h"
+#include "ui/drawing.h"
+#include "ui/png_resource.h"
 
-// Minimal stand-in: a plain window that starts the update, ends the loop when the
-// engine asks to exit, and closes on request. The painted window replaces it.
+using namespace Gdiplus;
+using namespace Gdiplus::DllExports;
+
+namespace {
+
+const wchar_t kClassName[] = L"VorlenPatcher";
+const UINT_PTR kRefreshTimer = 1;
+const UINT kRefreshMs = 50;  // 20 frames a second
+const int kDragStripHeight = 50;
+const int kIconId = 101;
+
+// Points in lParam are two signed 16-bit values (negative on a monitor left of
+// or above the primary one).
+POINT PointFrom(LPARAM lParam) {
+    return POINT{static_cast<short>(LOWORD(lParam)), static_cast<short>(HIWORD(lParam))};
+}
+
+}  // namespace
 
 PatcherWindow::PatcherWindow(Patcher* engine, const PatcherConfig& config)
     : engine(engine), config(config) {}
 
-PatcherWindow::~PatcherWindow() = default;
+PatcherWindow::~PatcherWindow() {
+    if (window != nullptr) {
+        // The window stays on screen until the process ends, but this object and
+        // GDI+ go now: no later timer tick or message may reach either.
+        KillTimer(window, kRefreshTimer);
+        SetWindowLongPtrW(window, GWLP_USERDATA, 0);
+    }
+    for (UniqueImage* image : {&imgBackground, &imgBarTrack, &imgBarBlue, &imgBarGreen,
+                               &imgInfoPanel, &imgCheckPanel, &imgPlayButton, &imgCloseButton,
+                               &imgBusyButton}) {
+        image->Reset();
+    }
+    if (gdiplusToken != 0) GdiplusShutdown(gdiplusToken);
+}
 
 bool PatcherWindow::Create() {
+    GdiplusStartupInput startup;  // version 1, no debug callback, nothing suppressed
+    if (GdiplusStartup(&gdiplusToken, &startup, nullptr) != Ok) gdiplusToken = 0;
+
     HMODULE module = GetModuleHandleW(nullptr);
+    imgBackground = LoadPngResource(module, 102);
+    imgBarTrack = LoadPngResource(module, 103);
+    imgBarBlue = LoadPngResource(module, 104);
+    imgBarGreen = LoadPngResource(module, 105);
+    imgInfoPanel = LoadPngResource(module, 106);
+    imgCheckPanel = LoadPngResource(module, 107);
+    imgPlayButton = LoadPngResource(module, 108);
+    imgCloseButton = LoadPngResource(module, 109);
+    imgBusyButton = LoadPngResource(module, 110);
+
     WNDCLASSEXW windowClass = {};
     windowClass.cbSize = sizeof windowClass;
+    windowClass.style = CS_HREDRAW | CS_VREDRAW;
     windowClass.lpfnWndProc = &PatcherWindow::StaticWindowProc;
     windowClass.hInstance = module;
+    windowClass.hIcon = LoadIconW(module, MAKEINTRESOURCEW(kIconId));
+    windowClass.hIconSm = LoadIconW(module, MAKEINTRESOURCEW(kIconId));
     windowClass.hCursor = LoadCursorW(nullptr, IDC_ARROW);
-    windowClass.lpszClassName = L"VorlenPatcher";
+    windowClass.hbrBackground = nullptr;  // every pixel is painted; nothing is erased
+    windowClass.lpszClassName = kClassName;
     if (!RegisterClassExW(&windowClass)) return false;
 
-    HWND handle = CreateWindowExW(0, L"VorlenPatcher", config.windowTitle.c_str(),
-                                  WS_POPUP, 0, 0, config.windowWidth, config.windowHeight,
-                                  nullptr, nullptr, module, this);
-    if (handle == nullptr) return false;
-    window = handle;
+    RECT outer = {0, 0, config.windowWidth, config.windowHeight};
+    AdjustWindowRect(&outer, WS_POPUP | WS_SYSMENU, FALSE);
+    const int outerWidth = outer.right - outer.left;
+    const int outerHeight = outer.bottom - outer.top;
+    const int x = (GetSystemMetrics(SM_CXSCREEN) - outerWidth) / 2;
+    const int y = (GetSystemMetrics(SM_CYSCREEN) - outerHeight) / 2;
+
+    window = CreateWindowExW(WS_EX_LAYERED, kClassName, config.windowTitle.c_str(), WS_POPUP, x, y,
+                             outerWidth, outerHeight, nullptr, nullptr, module, this);
+    if (window == nullptr) return false;
+    SetLayeredWindowAttributes(window, 0, 255, LWA_ALPHA);
+
+    LayOut();
     ShowWindow(window, SW_SHOW);
     UpdateWindow(window);
-    SetTimer(window, 1, 50, nullptr);
+    SetTimer(window, kRefreshTimer, kRefreshMs, nullptr);
     engine->StartUpdate();
     return true;
+}
+
+void PatcherWindow::LayOut() {
+    const int width = config.windowWidth;
+    const int height = config.windowHeight;
+    // The empty bar's artwork sets the size of both bars.
+    int barWidth = 500;
+    int barHeight = 25;
+    if (imgBarTrack) {
+        ImageSize track = SizeOf(imgBarTrack.Get());
+        barWidth = track.width;
+        barHeight = track.height;
+    }
+    const int left = (width - barWidth) / 2;
+    fileBarRect = {left, height - 190, left + barWidth, height - 190 + barHeight};
+    totalBarRect = {left, height - 130, left + barWidth, height - 130 + barHeight};
+    mainButtonRect = {width / 2 - 125, height - 62, width / 2 - 5, height - 20};
+    closeButtonRect = {width / 2 + 5, height - 62, width / 2 + 125, height - 20};
 }
 
 LRESULT CALLBACK PatcherWindow::StaticWindowProc(HWND hwnd, UINT message, WPARAM wParam,
@@ -49,14 +123,118 @@ LRESULT CALLBACK PatcherWindow::StaticWindowProc(HWND hwnd, UINT message, WPARAM
 
 LRESULT PatcherWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
+        case WM_NCHITTEST: {
+            // The top strip stands in for a caption: the system drags the window by it.
+            POINT point = PointFrom(lParam);
+            ScreenToClient(window, &point);
+            return point.y < kDragStripHeight ? HTCAPTION : HTCLIENT;
+        }
+        case WM_MOUSEMOVE:
+            OnMouseMove(PointFrom(lParam));
+            return 0;
+        case WM_LBUTTONDOWN:
+            OnButtonDown(PointFrom(lParam));
+            return 0;
         case WM_TIMER:
-            if (wParam == 1 && engine->IsExitRequested()) PostQuitMessage(0);
+            if (wParam == kRefreshTimer) {
+                if (engine->IsExitRequested()) {
+                    PostQuitMessage(0);
+                } else {
+                    InvalidateRect(window, nullptr, FALSE);
+                }
+            }
+            return 0;
+        case WM_PAINT:
+            Paint();
             return 0;
         case WM_DESTROY:
-            KillTimer(window, 1);
+            KillTimer(window, kRefreshTimer);
             PostQuitMessage(0);
             return 0;
         default:
             return DefWindowProcW(window, message, wParam, lParam);
     }
+}
+
+void PatcherWindow::OnMouseMove(POINT point) {
+    const bool overMain = PtInRect(&mainButtonRect, point) != FALSE;
+    const bool overClose = PtInRect(&closeButtonRect, point) != FALSE;
+    if (overMain == mainHover && overClose == closeHover) return;
+    mainHover = overMain;
+    closeHover = overClose;
+    InvalidateRect(window, nullptr, FALSE);  // at once, not at the next tick
+}
+
+void PatcherWindow::OnButtonDown(POINT point) {
+    if (PtInRect(&mainButtonRect, point)) {
+        switch (engine->GetPhase()) {
+            case UpdatePhase::Completed:
+                engine->LaunchGame();
+                PostQuitMessage(0);  // whether or not the game started
+                break;
+            case UpdatePhase::Idle:
+            case UpdatePhase::Error:
+                engine->StartUpdate();
+                break;
+            default:  // checking or downloading: the button is dimmed
+                break;
+        }
+    } else if (PtInRect(&closeButtonRect, point)) {
+        engine->Cancel();
+        PostQuitMessage(0);
+    }
+}
+
+RECT PatcherWindow::ClientRect() const {
+    RECT client = {};
+    GetClientRect(window, &client);
+    return client;
+}
+
+void PatcherWindow::Paint() {
+    ScopedPaint paint(window);
+    if (paint.Dc() == nullptr) return;
+    const RECT client = ClientRect();
+
+    // Each frame is drawn off screen and copied in one go, so nothing flickers.
+    UniqueMemoryDc memory(CreateCompatibleDC(paint.Dc()));
+    UniqueGdiObject bitmap(CreateCompatibleBitmap(paint.Dc(), client.right, client.bottom));
+    if (!memory || !bitmap) return;
+    ScopedSelection selection(memory.Get(), bitmap.Get());
+    {
+        UniqueGraphics graphics;
+        if (GdipCreateFromHDC(memory.Get(), graphics.Put()) != Ok || !graphics) return;
+        GdipSetSmoothingMode(graphics.Get(), SmoothingModeAntiAlias);
+        GdipSetTextRenderingHint(graphics.Get(), TextRenderingHintClearTypeGridFit);
+        PaintBackground(graphics.Get());
+        PaintInfoPanel(graphics.Get());
+        PaintFileBar(graphics.Get());
+        PaintTotalBar(graphics.Get());
+        PaintButtons(graphics.Get());
+    }  // the graphics is flushed and gone before its pixels are copied
+    BitBlt(paint.Dc(), 0, 0, client.right, client.bottom, memory.Get(), 0, 0, SRCCOPY);
+}
+
+GpFontFamily* PatcherWindow::GenericSansSerif() {
+    if (!genericSansSerifLookedUp) {
+        genericSansSerifLookedUp = true;
+        if (GdipGetGenericFontFamilySansSerif(&genericSansSerif) != Ok) genericSansSerif = nullptr;
+    }
+    return genericSansSerif;
+}
+
+UniqueFont PatcherWindow::MakeUiFont(float size, int style) {
+    UniqueFontFamily named;
+    if (GdipCreateFontFamilyFromName(L"Segoe UI", nullptr, named.Put()) != Ok) named.Reset();
+    GpFontFamily* family = named ? named.Get() : GenericSansSerif();
+
+    UniqueFont font;
+    if (family != nullptr && GdipCreateFont(family, size, style, UnitPoint, font.Put()) != Ok) {
+        font.Reset();
+    }
+    if (!font && family != GenericSansSerif() && GenericSansSerif() != nullptr &&
+        GdipCreateFont(GenericSansSerif(), size, style, UnitPoint, font.Put()) != Ok) {
+        font.Reset();
+    }
+    return font;  // the named family goes now; the font keeps what it needs
 }
