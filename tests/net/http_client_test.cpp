@@ -177,6 +177,27 @@ TEST_F(HttpClientTest, RefusedConnectionCannotSend) {
     EXPECT_FALSE(FileExists(dir / L"x"));
 }
 
+TEST_F(HttpClientTest, ConnectionClosedWithoutAnAnswerHasNoResponse) {
+    std::string body;
+    EXPECT_FALSE(client.DownloadToMemory(ServerRoot() + L"/noanswer/x", body));
+    EXPECT_EQ(client.ErrorText(), L"Brak odpowiedzi z serwera");
+    EXPECT_FALSE(Download(ServerRoot() + L"/noanswer/x", dir / L"x"));
+    EXPECT_EQ(client.ErrorText(), L"Brak odpowiedzi z serwera");
+    EXPECT_FALSE(FileExists(dir / L"x"));
+}
+
+TEST_F(HttpClientTest, HttpsIsRequestedWithTlsAndFailsAgainstAPlainServer) {
+    // The same server and port answer plain HTTP; with TLS asked for, the
+    // handshake cannot succeed, so the request is never sent.
+    served.Put("a.txt", "plain");
+    std::string body;
+    std::wstring url = L"https://127.0.0.1:" + std::to_wstring(ServerPort()) + L"/" + served.name + L"/a.txt";
+    EXPECT_FALSE(client.DownloadToMemory(url, body));
+    EXPECT_EQ(client.ErrorText(), L"Nie można wysłać żądania");
+    ASSERT_TRUE(client.DownloadToMemory(Url(L"a.txt"), body));
+    EXPECT_EQ(body, "plain");
+}
+
 TEST_F(HttpClientTest, MalformedUrlsAreRefusedWithTheirTexts) {
     EXPECT_FALSE(Download(L"not a url", dir / L"x"));
     EXPECT_EQ(client.ErrorText(), L"Nieprawidłowy URL: not a url");
