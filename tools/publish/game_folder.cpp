@@ -27,7 +27,7 @@ void Walk(const fs::path& folder, const std::string& prefix, std::vector<GameFil
         std::string name;
         const bool nameIsUtf8 = NameToUtf8(entry.filename(), name);
         const std::string listPath = prefix + name;
-        const std::string shown = nameIsUtf8 ? listPath : prefix + DisplayPath(entry.filename());
+        const std::string shown = nameIsUtf8 ? PrintableName(listPath) : prefix + DisplayPath(entry.filename());
         if (!nameIsUtf8) {
             problems.push_back(shown + ": the name is not valid UTF-8, and the list is UTF-8");
             continue;

@@ -77,6 +77,10 @@ bool SyncFileToDisk(const fs::path& path) {
 // NTFS journals its folder entries; there is nothing to flush for a folder.
 void SyncFolderToDisk(const fs::path&) {}
 
+// Windows flushes a whole volume only for administrators; the copies are left
+// to the cache, which NTFS writes back in order.
+void FlushAllToDisk() {}
+
 #else
 
 namespace {
@@ -118,5 +122,7 @@ void SyncFolderToDisk(const fs::path& folder) {
     Descriptor dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (dir.Get() >= 0) ::fsync(dir.Get());
 }
+
+void FlushAllToDisk() { ::sync(); }
 
 #endif

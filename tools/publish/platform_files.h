@@ -19,3 +19,6 @@ std::string DisplayPath(const std::filesystem::path& path);
 // that follows never exposes a name whose content is not there yet.
 bool SyncFileToDisk(const std::filesystem::path& path);
 void SyncFolderToDisk(const std::filesystem::path& folder);
+// Flushes every file written so far, at once: after a batch of copies, before the
+// list that names them goes out.
+void FlushAllToDisk();

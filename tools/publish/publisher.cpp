@@ -228,6 +228,8 @@ bool Publish(const PublishOptions& options, std::ostream& out, std::ostream& err
             return Refuse(err, error + "; the list was not changed");
         }
     }
+    // The copies reach the disk before any file that points players at them.
+    FlushAllToDisk();
     if (!version.empty()) {
         auto isVersion = [&](const std::string& written, std::string& reason) {
             std::string readBack;

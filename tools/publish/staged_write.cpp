@@ -1,5 +1,7 @@
 #include "tools/publish/staged_write.h"
 
+#include <cerrno>
+#include <cstring>
 #include <fstream>
 #include <random>
 #include <system_error>
@@ -35,8 +37,10 @@ public:
 
     const fs::path& Path() const { return path; }
 
-    bool Commit(std::string& error) {
-        if (!SyncFileToDisk(path)) {
+    // `durable`: flush the bytes and the folder entry before returning. Copies
+    // skip it, one flush per file being slow; see FlushAllToDisk.
+    bool Commit(bool durable, std::string& error) {
+        if (durable && !SyncFileToDisk(path)) {
             error = "cannot flush " + DisplayPath(path) + " to disk";
             return false;
         }
@@ -48,7 +52,7 @@ public:
             return false;
         }
         committed = true;
-        SyncFolderToDisk(target.parent_path());
+        if (durable) SyncFolderToDisk(target.parent_path());
         return true;
     }
 
@@ -68,6 +72,12 @@ bool MakeParentFolder(const fs::path& target, std::string& error) {
     return true;
 }
 
+// The operating system's reason for the last failed call, when it left one.
+std::string Reason() {
+    const int code = errno;
+    return code != 0 ? std::string(": ") + std::strerror(code) : std::string();
+}
+
 bool ReadWholeFile(const fs::path& path, std::string& bytes) {
     std::ifstream in(path, std::ios::binary);
     if (!in) return false;
@@ -79,9 +89,10 @@ bool ReadWholeFile(const fs::path& path, std::string& bytes) {
 
 bool CopyFileWithDigest(const fs::path& source, const fs::path& target, uint64_t maxSize,
                         const CopyProgress& onProgress, CopiedFile& copied, std::string& error) {
+    errno = 0;
     std::ifstream in(source, std::ios::binary);
     if (!in) {
-        error = "cannot open " + DisplayPath(source);
+        error = "cannot open " + DisplayPath(source) + Reason();
         return false;
     }
     if (!MakeParentFolder(target, error)) return false;
@@ -89,7 +100,7 @@ bool CopyFileWithDigest(const fs::path& source, const fs::path& target, uint64_t
     {
         std::ofstream out(staging.Path(), std::ios::binary | std::ios::trunc);
         if (!out) {
-            error = "cannot create " + DisplayPath(staging.Path());
+            error = "cannot create a temporary file for " + DisplayPath(target) + Reason();
             return false;
         }
         Md5 md5;
@@ -105,25 +116,27 @@ bool CopyFileWithDigest(const fs::path& source, const fs::path& target, uint64_t
                 return false;
             }
             md5.Update(buffer.data(), static_cast<size_t>(got));
+            errno = 0;
             if (!out.write(buffer.data(), got)) {
-                error = "cannot write " + DisplayPath(staging.Path());
+                error = "cannot write " + DisplayPath(target) + Reason();
                 return false;
             }
             if (onProgress) onProgress(done);
         }
         if (in.bad()) {
-            error = "cannot read " + DisplayPath(source);
+            error = "cannot read " + DisplayPath(source) + Reason();
             return false;
         }
+        errno = 0;
         out.close();
         if (out.fail()) {
-            error = "cannot write " + DisplayPath(staging.Path());
+            error = "cannot write " + DisplayPath(target) + Reason();
             return false;
         }
         copied.md5 = ToHex(md5.Finish());
         copied.size = done;
     }
-    return staging.Commit(error);
+    return staging.Commit(false, error);
 }
 
 bool WriteFileAtomically(const fs::path& target, const std::string& content, const ContentCheck& check,
@@ -131,21 +144,22 @@ bool WriteFileAtomically(const fs::path& target, const std::string& content, con
     if (!MakeParentFolder(target, error)) return false;
     StagingFile staging(target);
     {
+        errno = 0;
         std::ofstream out(staging.Path(), std::ios::binary | std::ios::trunc);
         if (!out) {
-            error = "cannot create " + DisplayPath(staging.Path());
+            error = "cannot create a temporary file for " + DisplayPath(target) + Reason();
             return false;
         }
         out.write(content.data(), static_cast<std::streamsize>(content.size()));
         out.close();
         if (out.fail()) {
-            error = "cannot write " + DisplayPath(staging.Path());
+            error = "cannot write " + DisplayPath(target) + Reason();
             return false;
         }
     }
     std::string written;
     if (!ReadWholeFile(staging.Path(), written) || written != content) {
-        error = "reading back " + DisplayPath(staging.Path()) + " did not give what was written";
+        error = "cannot write " + DisplayPath(target) + ": reading it back did not give what was written";
         return false;
     }
     std::string reason;
@@ -153,5 +167,5 @@ bool WriteFileAtomically(const fs::path& target, const std::string& content, con
         error = DisplayPath(target) + " was not written: " + reason;
         return false;
     }
-    return staging.Commit(error);
+    return staging.Commit(true, error);
 }

@@ -18,7 +18,8 @@ struct CopiedFile {
 // Called with the bytes copied so far while a file is copied.
 using CopyProgress = std::function<void(uint64_t bytesDone)>;
 
-// Copies `source` to `target`, digesting the bytes on the way. Gives up, leaving
+// Copies `source` to `target`, digesting the bytes on the way. The copy is not
+// flushed to disk: call FlushAllToDisk once a batch of copies is done. Gives up, leaving
 // `target` untouched, when more than `maxSize` bytes arrive (the file grew).
 bool CopyFileWithDigest(const std::filesystem::path& source, const std::filesystem::path& target,
                         uint64_t maxSize, const CopyProgress& onProgress, CopiedFile& copied,
@@ -29,6 +30,6 @@ bool CopyFileWithDigest(const std::filesystem::path& source, const std::filesyst
 using ContentCheck = std::function<bool(const std::string& written, std::string& reason)>;
 
 // Writes `content` to `target`; reads it back and runs `check` (when given)
-// before the rename.
+// before the rename, and flushes the file to disk before and after it.
 bool WriteFileAtomically(const std::filesystem::path& target, const std::string& content,
                          const ContentCheck& check, std::string& error);

@@ -1,0 +1,364 @@
+#!/usr/bin/env python3
+"""Tests of the vorlen-publish command, as an operator runs it.
+
+    VORLEN_PUBLISH_TOOL=path/to/vorlen-publish publish_cli_test.py [Class ...]
+
+With VORLEN_PUBLISH_EXE (the Windows build) and VORLEN_SOURCE_DIR set, the
+WindowsBuild class also runs the Windows build under Wine (cmake/wine-run)."""
+import hashlib
+import os
+import resource
+import shutil
+import signal
+import subprocess
+import tempfile
+import unittest
+
+TOOL = os.environ.get("VORLEN_PUBLISH_TOOL", "")
+TIMEOUT = 120  # seconds; only catches a hang
+
+
+def pattern(size, seed):
+    out = bytearray()
+    counter = 0
+    while len(out) < size:
+        out += hashlib.sha256(f"{seed}:{counter}".encode()).digest()
+        counter += 1
+    return bytes(out[:size])
+
+
+class ToolFixture(unittest.TestCase):
+    """A scratch folder with a game folder and a server folder."""
+
+    def setUp(self):
+        self.assertTrue(TOOL and os.access(TOOL, os.X_OK), "VORLEN_PUBLISH_TOOL must name the tool")
+        self.scratch = tempfile.mkdtemp(prefix="vorlen-publish-test-")
+        self.game = os.path.join(self.scratch, "game")
+        self.server = os.path.join(self.scratch, "server")
+        os.mkdir(self.game)
+
+    def tearDown(self):
+        shutil.rmtree(self.scratch, ignore_errors=True)
+
+    def put(self, path, content):
+        """Writes a game file; `path` is str or bytes (for names that are not UTF-8)."""
+        game = os.fsencode(self.game) if isinstance(path, bytes) else self.game
+        sep = b"/" if isinstance(path, bytes) else "/"
+        target = os.path.join(game, *path.split(sep))
+        os.makedirs(os.path.dirname(target), exist_ok=True)
+        with open(target, "wb") as f:
+            f.write(content)
+        return target
+
+    def publish(self, *extra, limit_file_bytes=None, survive_file_limit=True):
+        def limits():
+            if limit_file_bytes is not None:
+                resource.setrlimit(resource.RLIMIT_FSIZE, (limit_file_bytes, limit_file_bytes))
+                if survive_file_limit:
+                    signal.signal(signal.SIGXFSZ, signal.SIG_IGN)
+
+        return subprocess.run([TOOL, *extra, self.game, self.server], capture_output=True,
+                              timeout=TIMEOUT, preexec_fn=limits)
+
+    def assertPublished(self, result):
+        self.assertEqual(result.returncode, 0, result.stderr.decode(errors="replace"))
+
+    def list_bytes(self):
+        with open(os.path.join(self.server, "patchlist.txt"), "rb") as f:
+            return f.read()
+
+    def list_entries(self):
+        return [line.split(" ") for line in self.list_bytes().decode().split("\n")[:-1]]
+
+    def staging_leftovers(self):
+        found = []
+        for folder, _, names in os.walk(self.server):
+            found += [os.path.join(folder, n) for n in names if n.startswith(".vorlen-publish-")]
+        return found
+
+
+class PublishedFolder(ToolFixture):
+    def test_list_has_one_line_per_file_sorted_bytewise_with_lf_ends(self):
+        names = ["beta.txt", "Zeta.txt", "a/b", "a.b", "a-b", "żuk.txt", "zz", "dane/zażółć.txt", "Ab"]
+        for name in names:
+            self.put(name, name.encode())
+        self.assertPublished(self.publish())
+        text = self.list_bytes()
+        self.assertNotIn(b"\r", text)
+        self.assertTrue(text.endswith(b"\n"))
+        listed = [line.split(b" ")[0] for line in text.split(b"\n")[:-1]]
+        self.assertEqual(listed, sorted(n.encode() for n in names))
+        for line in text.split(b"\n")[:-1]:
+            path, md5, size = line.split(b" ")
+            self.assertRegex(md5, rb"^[0-9a-f]{32}$")
+            self.assertEqual(int(size), len(path))
+
+    def test_digests_and_sizes_match_md5sum(self):
+        sizes = [0, 1, 55, 56, 63, 64, 65, 8191, 8192, 8193, (1 << 20) + 3, (3 << 20) - 1]
+        for size in sizes:
+            self.put(f"data/f{size:08d}.bin", pattern(size, size))
+        self.assertPublished(self.publish())
+        md5sum = subprocess.run(["md5sum"] + [f"data/f{s:08d}.bin" for s in sizes], cwd=self.game,
+                                capture_output=True, check=True, timeout=TIMEOUT).stdout.decode()
+        expected = {}
+        for line in md5sum.splitlines():
+            digest, path = line.split("  ", 1)
+            expected[path] = digest
+        entries = self.list_entries()
+        self.assertEqual(len(entries), len(sizes))
+        for path, md5, size in entries:
+            self.assertEqual(md5, expected[path], path)
+            self.assertEqual(int(size), os.path.getsize(os.path.join(self.game, path)), path)
+
+    def test_server_folder_holds_the_same_bytes_as_the_game_folder(self):
+        files = {"readme.txt": b"hello\n", "dane/zażółć.txt": "gęś".encode(), "a/b/c/deep.bin": pattern(70000, 1)}
+        for path, content in files.items():
+            self.put(path, content)
+        self.assertPublished(self.publish())
+        for path, content in files.items():
+            with open(os.path.join(self.server, path), "rb") as f:
+                self.assertEqual(f.read(), content, path)
+        self.assertEqual(self.staging_leftovers(), [])
+
+    def test_version_file_and_new_patcher_are_published_on_request(self):
+        self.put("a.txt", b"a")
+        exe = os.path.join(self.scratch, "new.exe")
+        with open(exe, "wb") as f:
+            f.write(b"MZ" + pattern(5000, 2))
+        self.assertPublished(self.publish("--patcher-version", "01.0.6.0", "--patcher-exe", exe))
+        with open(os.path.join(self.server, "patcher_version.txt"), "rb") as f:
+            self.assertEqual(f.read(), b"1.0.6.0\n")
+        with open(os.path.join(self.server, "Vorlen-Patcher.exe"), "rb") as f, open(exe, "rb") as g:
+            self.assertEqual(f.read(), g.read())
+        self.assertEqual([e[0] for e in self.list_entries()], ["a.txt"])
+
+    def test_without_patcher_options_no_version_file_is_written(self):
+        self.put("a.txt", b"a")
+        self.assertPublished(self.publish())
+        self.assertEqual(sorted(os.listdir(self.server)), ["a.txt", "patchlist.txt"])
+
+    def test_publishing_again_lists_the_game_folder_as_it_is_now(self):
+        self.put("keep.txt", b"same")
+        self.put("change.txt", b"old")
+        self.put("gone.txt", b"bye")
+        self.assertPublished(self.publish())
+        self.put("change.txt", b"new content")
+        os.remove(os.path.join(self.game, "gone.txt"))
+        self.assertPublished(self.publish())
+        self.assertEqual(self.list_bytes(),
+                         b"change.txt " + hashlib.md5(b"new content").hexdigest().encode() + b" 11\n"
+                         b"keep.txt " + hashlib.md5(b"same").hexdigest().encode() + b" 4\n")
+        with open(os.path.join(self.server, "change.txt"), "rb") as f:
+            self.assertEqual(f.read(), b"new content")
+
+    def test_large_folders_report_progress_on_stderr(self):
+        for i in range(1200):
+            self.put(f"many/{i:05d}.dat", b"x")
+        result = self.publish()
+        self.assertPublished(result)
+        err = result.stderr.decode()
+        self.assertIn("1000/1200 files", err)
+        self.assertIn("1200/1200 files", err)
+        self.assertIn(b"Published 1200 files", result.stdout)
+
+    def test_quiet_prints_nothing_on_success(self):
+        for i in range(1200):
+            self.put(f"many/{i:05d}.dat", b"x")
+        result = self.publish("--quiet")
+        self.assertPublished(result)
+        self.assertEqual((result.stdout, result.stderr), (b"", b""))
+
+    def test_help_explains_the_usage(self):
+        result = subprocess.run([TOOL, "--help"], capture_output=True, timeout=TIMEOUT)
+        self.assertEqual(result.returncode, 0)
+        self.assertIn(b"Usage: vorlen-publish [options] GAME_FOLDER SERVER_FOLDER", result.stdout)
+        self.assertIn(b"--patcher-version", result.stdout)
+
+    def test_wrong_usage_exits_with_2(self):
+        for args in ([], [self.game], ["--bogus", self.game, self.server], ["--patcher-version"]):
+            result = subprocess.run([TOOL, *args], capture_output=True, timeout=TIMEOUT)
+            self.assertEqual(result.returncode, 2, args)
+            self.assertIn(b"--help", result.stderr)
+
+
+class Refusals(ToolFixture):
+    """Each refusal exits with 1, names the file and leaves the server folder as it was."""
+
+    def setUp(self):
+        super().setUp()
+        self.put("good.txt", b"good")
+        self.assertPublished(self.publish())
+        self.previous_list = self.list_bytes()
+        self.previous_names = sorted(os.listdir(self.server))
+
+    def assertRefused(self, *args, naming):
+        result = self.publish(*args)
+        self.assertEqual(result.returncode, 1, result.stderr)
+        self.assertIn(naming.encode() if isinstance(naming, str) else naming, result.stderr)
+        self.assertEqual(self.list_bytes(), self.previous_list)
+        self.assertEqual(sorted(os.listdir(self.server)), self.previous_names)
+        return result.stderr.decode(errors="replace")
+
+    def test_refuses_names_with_white_space(self):
+        self.put("maps/my map.dat", b"x")
+        self.put("tab\there", b"x")
+        err = self.assertRefused(naming="maps/my map.dat")
+        self.assertIn("white space", err)
+        self.assertIn("tab\\x09here", err)
+
+    def test_refuses_paths_the_patcher_refuses(self):
+        for name in ["CON", "data/nul.txt", "com1.log"]:
+            self.put(name, b"x")
+        err = self.assertRefused(naming="data/nul.txt")
+        self.assertIn("CON:", err)
+        self.assertIn("com1.log:", err)
+
+    def test_refuses_names_windows_or_an_unencoded_url_cannot_carry(self):
+        for name in ["back\\slash", "what?", "a:b", "100%", "part#2", "dot."]:
+            self.put(name, b"x")
+        err = self.assertRefused(naming="100%")
+        for name in ["back\\slash", "what?", "a:b", "part#2", "dot."]:
+            self.assertIn(name + ":", err)
+
+    def test_refuses_a_file_beside_its_staging_name(self):
+        self.put("data/a.pak", b"x")
+        self.put("data/a.pak.tmp", b"y")
+        err = self.assertRefused(naming="'data/a.pak' is downloaded to 'data/a.pak.tmp' first")
+        self.assertIn("data/a.pak.tmp", err)
+
+    def test_refuses_names_that_are_one_file_on_windows(self):
+        self.put("Dane/Zażółć.txt", b"x")
+        self.put("dane/zAŻÓŁĆ.txt", b"y")
+        self.assertRefused(naming="differ only in letter case")
+
+    def test_refuses_files_of_4_gib_or_more(self):
+        big = self.put("video/intro.bik", b"")
+        os.truncate(big, 1 << 32)  # sparse: no disk space used
+        self.assertRefused(naming="video/intro.bik: 4 GiB or larger")
+
+    def test_refuses_names_that_are_not_utf8(self):
+        self.put(b"dane/stara\xbfnazwa.txt", b"latin-2 name")
+        self.assertRefused(naming=b"dane/stara\\xBFnazwa.txt")
+
+    def test_refuses_the_server_and_patcher_names(self):
+        self.put("patchlist.txt", b"x")
+        self.put("Vorlen-Patcher.exe", b"MZ")
+        err = self.assertRefused(naming="patchlist.txt:")
+        self.assertIn("Vorlen-Patcher.exe:", err)
+
+    def test_refuses_special_files_and_links_to_folders(self):
+        os.mkfifo(os.path.join(self.game, "pipe"))
+        os.symlink(self.scratch, os.path.join(self.game, "loop"))
+        err = self.assertRefused(naming="pipe: not a regular file")
+        self.assertIn("loop: a link to a folder", err)
+
+    def test_lists_every_refused_file_at_once(self):
+        for i in range(3):
+            self.put(f"bad {i}.txt", b"x")
+        err = self.assertRefused(naming="bad 0.txt")
+        self.assertIn("bad 1.txt", err)
+        self.assertIn("bad 2.txt", err)
+
+    def test_refuses_a_version_that_is_not_four_numbers(self):
+        exe = self.put("../new.exe", b"MZ")
+        for version in ["1.0.6", "v1.0.6.0", "1.0.6.0.0", "1.0.x.0"]:
+            self.assertRefused("--patcher-version", version, "--patcher-exe", exe, naming=version)
+
+    def test_refuses_a_new_patcher_that_is_not_a_windows_program(self):
+        exe = self.put("../new.exe", b"#!/bin/sh\n")
+        self.assertRefused("--patcher-version", "1.0.6.0", "--patcher-exe", exe,
+                           naming="is not a Windows executable")
+
+    def test_refuses_a_version_without_a_patcher_to_fetch(self):
+        self.assertRefused("--patcher-version", "1.0.6.0", naming="--patcher-version needs --patcher-exe")
+
+    def test_refuses_a_server_folder_inside_the_game_folder(self):
+        result = subprocess.run([TOOL, self.game, os.path.join(self.game, "www")], capture_output=True,
+                                timeout=TIMEOUT)
+        self.assertEqual(result.returncode, 1)
+        self.assertIn(b"must not be the same or inside each other", result.stderr)
+        self.assertFalse(os.path.exists(os.path.join(self.game, "www")))
+
+    def test_refuses_an_empty_game_folder(self):
+        os.remove(os.path.join(self.game, "good.txt"))
+        os.mkdir(os.path.join(self.game, "empty-folder"))
+        self.assertRefused(naming="holds no files")
+
+
+class AtomicWrite(ToolFixture):
+    """A publish that fails half-way leaves the list that was there before."""
+
+    def setUp(self):
+        super().setUp()
+        self.put("old.txt", b"the previous release")
+        self.assertPublished(self.publish())
+        self.previous_list = self.list_bytes()
+
+    def test_a_list_that_cannot_be_written_whole_leaves_the_previous_one(self):
+        # 400 short lines make a list of about 22 KiB; files may not grow past 8 KiB.
+        for i in range(400):
+            self.put(f"data/file{i:04d}.dat", b"x")
+        result = self.publish(limit_file_bytes=8192)
+        self.assertEqual(result.returncode, 1, result.stderr)
+        self.assertIn(b"patchlist.txt", result.stderr)
+        self.assertEqual(self.list_bytes(), self.previous_list)
+        self.assertEqual(self.staging_leftovers(), [])
+
+    def test_a_game_file_that_cannot_be_copied_whole_leaves_the_previous_list(self):
+        self.put("big.pak", pattern(100000, 3))
+        result = self.publish(limit_file_bytes=65536)
+        self.assertEqual(result.returncode, 1, result.stderr)
+        self.assertIn(b"the list was not changed", result.stderr)
+        self.assertEqual(self.list_bytes(), self.previous_list)
+        self.assertFalse(os.path.exists(os.path.join(self.server, "big.pak")))
+        self.assertEqual(self.staging_leftovers(), [])
+
+    def test_a_publish_killed_half_way_leaves_the_previous_list(self):
+        # Without SIGXFSZ ignored, the kernel kills the tool at the limit, mid-copy.
+        self.put("big.pak", pattern(100000, 4))
+        result = self.publish(limit_file_bytes=65536, survive_file_limit=False)
+        self.assertEqual(result.returncode, -signal.SIGXFSZ)
+        self.assertEqual(self.list_bytes(), self.previous_list)
+        self.assertFalse(os.path.exists(os.path.join(self.server, "big.pak")))
+
+
+class WindowsBuild(ToolFixture):
+    """The Windows build, under Wine, writes the very list the Linux build writes."""
+
+    def setUp(self):
+        super().setUp()
+        self.exe = os.environ.get("VORLEN_PUBLISH_EXE", "")
+        self.source = os.environ.get("VORLEN_SOURCE_DIR", "")
+        if not self.exe:
+            self.skipTest("VORLEN_PUBLISH_EXE is not set")
+
+    def publish_on_windows(self, server):
+        def windows(path):
+            return "Z:" + path.replace("/", "\\")
+
+        return subprocess.run([os.path.join(self.source, "cmake", "wine-run"), self.exe, windows(self.game),
+                               windows(server)], capture_output=True, timeout=TIMEOUT)
+
+    def test_writes_the_same_list_and_files_as_the_linux_build(self):
+        subprocess.run([os.path.join(self.source, "tools", "sample-game", "make_sample_game.py"), self.game],
+                       check=True, timeout=TIMEOUT)
+        self.assertPublished(self.publish())
+        windows_server = os.path.join(self.scratch, "server-windows")
+        result = self.publish_on_windows(windows_server)
+        self.assertEqual(result.returncode, 0, result.stderr.decode(errors="replace"))
+        with open(os.path.join(windows_server, "patchlist.txt"), "rb") as f:
+            self.assertEqual(f.read(), self.list_bytes())
+        for path, _, _ in self.list_entries():
+            with open(os.path.join(windows_server, path), "rb") as f, open(os.path.join(self.game, path), "rb") as g:
+                self.assertEqual(f.read(), g.read(), path)
+
+    def test_refuses_a_name_with_white_space_as_the_linux_build_does(self):
+        self.put("maps/my map.dat", b"x")
+        result = self.publish_on_windows(os.path.join(self.scratch, "server-windows"))
+        self.assertEqual(result.returncode, 1)
+        self.assertIn(b"maps/my map.dat: the name holds white space", result.stderr)
+        self.assertFalse(os.path.exists(os.path.join(self.scratch, "server-windows", "patchlist.txt")))
+
+
+if __name__ == "__main__":
+    unittest.main()
