@@ -85,12 +85,19 @@ void DrawPlacedText(GpGraphics* graphics, const std::wstring& text, GpFont* font
                     const TextPlacement& placement) {
     if (font == nullptr) return;
     UniqueStringFormat format;
-    GdipCreateStringFormat(0, LANG_NEUTRAL, format.Put());
+    GdipCreateStringFormat(placement.singleLine ? StringFormatFlagsNoWrap : 0, LANG_NEUTRAL,
+                           format.Put());
     UniqueBrush brush = MakeSolidBrush(color);
     if (!format || !brush) return;
     GdipSetStringFormatAlign(format.Get(), placement.align);
     GdipSetStringFormatLineAlign(format.Get(), placement.lineAlign);
     GdipSetStringFormatTrimming(format.Get(), placement.trimming);
-    GdipDrawString(graphics, text.c_str(), static_cast<INT>(text.size()), font, &placement.layout,
+    const RectF& layout = placement.layout;
+    if (placement.singleLine) {
+        GdipSetClipRect(graphics, layout.X, layout.Y, layout.Width, layout.Height,
+                        CombineModeReplace);
+    }
+    GdipDrawString(graphics, text.c_str(), static_cast<INT>(text.size()), font, &layout,
                    format.Get(), brush.Get());
+    if (placement.singleLine) GdipResetClip(graphics);  // frames set no clip of their own
 }

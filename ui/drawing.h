@@ -39,6 +39,10 @@ struct TextPlacement {
     Gdiplus::StringAlignment align = Gdiplus::StringAlignmentNear;
     Gdiplus::StringAlignment lineAlign = Gdiplus::StringAlignmentNear;
     Gdiplus::StringTrimming trimming = Gdiplus::StringTrimmingCharacter;  // GDI+'s default
+    // One line, never drawn outside the layout rectangle. Without it GDI+ wraps a
+    // long text at its blanks, and Wine's GDI+ then draws the lines that do not
+    // fit below the rectangle.
+    bool singleLine = false;
 };
 // Draws the whole text in one colour; a null font draws nothing.
 void DrawPlacedText(Gdiplus::GpGraphics* graphics, const std::wstring& text, Gdiplus::GpFont* font,

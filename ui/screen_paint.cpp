@@ -157,6 +157,7 @@ void PatcherWindow::PaintInfoPanel(GpGraphics* graphics) {
                               static_cast<REAL>(fileBarRect.top - 25),
                               static_cast<REAL>(Width(fileBarRect)), 20.0f);
     statusLine.trimming = StringTrimmingEllipsisPath;
+    statusLine.singleLine = true;
     DrawPlacedText(graphics, state.status, font.Get(),
                    phase == UpdatePhase::Completed ? kCompletedStatus : kWhite, statusLine);
 }

@@ -6,3 +6,42 @@ vorlen_add_test_program(ui_tests
   ${CMAKE_CURRENT_LIST_DIR}/png_resource_test.cpp
   ${PROJECT_SOURCE_DIR}/resources/resources.rc
   ${CMAKE_CURRENT_LIST_DIR}/test_resources.rc)
+
+# The real window in a program of its own, driven through standard input by
+# window_tests.py: once with the embedded images and once without any resource,
+# where every element falls back to its plain colours.
+foreach(variant ui_window_host ui_window_host_bare)
+  set(sources ${CMAKE_CURRENT_LIST_DIR}/window_host.cpp)
+  if(variant STREQUAL "ui_window_host")
+    list(APPEND sources ${PROJECT_SOURCE_DIR}/resources/resources.rc)
+  endif()
+  add_executable(${variant} ${sources})
+  target_link_libraries(${variant} PRIVATE vorlen_core)
+  target_include_directories(${variant} PRIVATE ${CMAKE_CURRENT_LIST_DIR}/..)
+endforeach()
+
+# Screenshot and input cases of window_tests.py, each on an X display of its own.
+# Debian's python3 has the PIL and numpy the checks need (scripts/setup).
+set(ui_window_cases
+  idle_screen checking_screen downloading_screen completed_screen error_screen
+  long_status_is_trimmed fallback_screens fallback_buttons_on_hover
+  main_button_in_idle_starts_a_run main_button_in_error_starts_a_run
+  main_button_while_checking_does_nothing main_button_while_downloading_does_nothing
+  top_strip_drags_window hover_crossing_an_edge_repaints_once)
+# These start a "Vorlen.exe" or the real patcher, whose run first looks for a running
+# "Vorlen.exe" among the processes of the shared wineserver: they take turns.
+set(ui_game_cases
+  main_button_when_completed_launches_game_and_quits
+  real_patcher_downloads_then_plays real_patcher_close_during_download)
+foreach(case IN LISTS ui_window_cases ui_game_cases)
+  add_test(NAME ui_window.${case}
+           COMMAND /usr/bin/python3 ${CMAKE_CURRENT_LIST_DIR}/window_tests.py ${CMAKE_BINARY_DIR} ${case})
+  set_tests_properties(ui_window.${case} PROPERTIES
+    FIXTURES_REQUIRED session
+    ENVIRONMENT VORLEN_TEST=1
+    SKIP_RETURN_CODE 77
+    TIMEOUT 240)
+endforeach()
+foreach(case IN LISTS ui_game_cases)
+  set_tests_properties(ui_window.${case} PROPERTIES RESOURCE_LOCK game_process)
+endforeach()
