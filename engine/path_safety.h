@@ -4,5 +4,6 @@
 
 // True when a patch-list path stays inside the game folder: relative, no drive or
 // stream colon, no leading separator, no ".." (nor a name Windows would read as one,
-// such as ".. " or "..."), and no reserved device name such as CON or NUL.
+// such as ".. " or "..."), no reserved device name such as CON or NUL, and
+// well-formed UTF-8.
 bool IsSafeListPath(const std::string& path);
