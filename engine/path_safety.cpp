@@ -66,8 +66,11 @@ bool IsReservedDeviceName(const std::string& name) {
     for (const char* device : kDevices) {
         if (base == device) return true;
     }
-    if (base.size() == 4 && (base.compare(0, 3, "COM") == 0 || base.compare(0, 3, "LPT") == 0) &&
-        base[3] >= '0' && base[3] <= '9') {
+    const bool port = base.compare(0, 3, "COM") == 0 || base.compare(0, 3, "LPT") == 0;
+    if (port && base.size() == 4 && base[3] >= '0' && base[3] <= '9') return true;
+    // Windows also reads COM and LPT followed by a superscript 1, 2 or 3 as devices.
+    if (port && base.size() == 5 && base[3] == '\xC2' &&
+        (base[4] == '\xB9' || base[4] == '\xB2' || base[4] == '\xB3')) {
         return true;
     }
     return false;

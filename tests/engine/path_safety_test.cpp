@@ -29,6 +29,21 @@ TEST(ListPathSafety, DeviceNamesAndControlCharactersAreRefused) {
     }
 }
 
+TEST(ListPathSafety, SuperscriptPortNamesAreDevicesToo) {
+    EXPECT_FALSE(IsSafeListPath("COM\xC2\xB9"));
+    EXPECT_FALSE(IsSafeListPath("data/lpt\xC2\xB3.txt"));
+    EXPECT_TRUE(IsSafeListPath("COM\xC2\xBA"));  // a masculine ordinal is just a letter
+}
+
+TEST(ListPathSafety, MalformedUtf8IsRefused) {
+    // Windows' converter can swallow what follows a cut sequence, so "..\xF4a"
+    // could turn into "..": only well-formed text means the same file everywhere.
+    for (const char* path : {"\xD1", "..\xF4" "a", "a/..\xF4", "x\xC0\xAF" "y", "\xED\xA0\x80"}) {
+        EXPECT_FALSE(IsSafeListPath(path)) << path;
+    }
+    EXPECT_TRUE(IsSafeListPath("za\xC5\xBC\xC3\xB3\xC5\x82\xC4\x87.txt"));
+}
+
 TEST(ListPathSafety, EmptyOrFolderOnlyPathsAreRefused) {
     for (const char* path : {"", "data/", "data\\", "."}) EXPECT_FALSE(IsSafeListPath(path)) << path;
 }
