@@ -26,23 +26,20 @@ bool Patcher::IsGameRunning() const {
 void Patcher::RunUpdate() {
     // No stage should throw, but if one does the run ends in Error, visibly,
     // instead of taking the whole process down.
+    auto endInError = [this](const std::wstring& what) {
+        Logger::Write(L"BŁĄD: Nieoczekiwany wyjątek" + what);
+        SetPhase(UpdatePhase::Error);
+        SetLastError(L"Nieoczekiwany błąd aktualizacji");
+        UpdateState state;
+        state.status = LastError();
+        PublishProgress(state);
+    };
     try {
         RunStages();
     } catch (const std::exception& e) {
-        std::string what = e.what();
-        Logger::Write(L"BŁĄD: Nieoczekiwany wyjątek: " + Utf8ToWide(what));
-        SetPhase(UpdatePhase::Error);
-        SetLastError(L"Nieoczekiwany błąd aktualizacji");
-        UpdateState state;
-        state.status = LastError();
-        PublishProgress(state);
+        endInError(L": " + Utf8ToWide(e.what()));
     } catch (...) {
-        Logger::Write(L"BŁĄD: Nieoczekiwany wyjątek");
-        SetPhase(UpdatePhase::Error);
-        SetLastError(L"Nieoczekiwany błąd aktualizacji");
-        UpdateState state;
-        state.status = LastError();
-        PublishProgress(state);
+        endInError(L"");
     }
 }
 

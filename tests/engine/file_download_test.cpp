@@ -30,15 +30,11 @@ protected:
         Logger::Close();
     }
 
-    // Publishes a file on the server and returns its list entry.
+    // Publishes a file on the server; its entry is marked as needing the update.
     PatchFile Publish(const std::string& path, const std::string& bytes) {
-        served.Put(path, bytes);
-        PatchFile f;
-        f.path = path;
-        f.md5 = Md5Hex(bytes);
-        f.size = static_cast<uint32_t>(bytes.size());
-        f.needsUpdate = true;
-        return f;
+        PatchFile entry = served.Publish(path, bytes);
+        entry.needsUpdate = true;
+        return entry;
     }
 
     // A new engine for another server URL; the old one's destructor closed the log.

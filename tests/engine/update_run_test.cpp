@@ -26,14 +26,7 @@ protected:
         config.serverUrl = served.Url();
     }
 
-    PatchFile Publish(const std::string& path, const std::string& bytes) {
-        served.Put(path, bytes);
-        PatchFile f;
-        f.path = path;
-        f.md5 = Md5Hex(bytes);
-        f.size = static_cast<uint32_t>(bytes.size());
-        return f;
-    }
+    PatchFile Publish(const std::string& path, const std::string& bytes) { return served.Publish(path, bytes); }
     void PublishList(const std::vector<PatchFile>& files) {
         std::string text;
         for (const PatchFile& f : files) text += f.path + " " + f.md5 + " " + std::to_string(f.size) + "\n";

@@ -64,6 +64,15 @@ void ServedFolder::Put(const std::string& relativePath, const std::string& bytes
     WriteBytes(target, bytes);
 }
 
+PatchFile ServedFolder::Publish(const std::string& relativePath, const std::string& bytes) const {
+    Put(relativePath, bytes);
+    PatchFile entry;
+    entry.path = relativePath;
+    entry.md5 = Md5Hex(bytes);
+    entry.size = static_cast<uint32_t>(bytes.size());
+    return entry;
+}
+
 std::wstring ServedFolder::Url() const { return ServerRoot() + L"/" + name; }
 
 std::vector<std::string> ServedFolder::Requests() const {

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "engine/patch_list.h"
+
 namespace testing_support {
 
 // The session folder (made by tests/harness/session) as a Windows path.
@@ -24,6 +26,8 @@ struct ServedFolder {
     explicit ServedFolder(const std::wstring& name);
     ~ServedFolder();
     void Put(const std::string& relativePath, const std::string& bytes) const;
+    // Puts the file and returns its list entry (digest and size of the bytes).
+    PatchFile Publish(const std::string& relativePath, const std::string& bytes) const;
     std::wstring Url() const;               // base URL, no trailing slash
     std::vector<std::string> Requests() const;  // paths the server was asked for, in order
     std::wstring name;
