@@ -17,3 +17,11 @@ foreach(case updates_an_empty_game_folder finds_a_current_game_folder_current)
     ENVIRONMENT "VORLEN_SOURCE_DIR=${CMAKE_SOURCE_DIR};VORLEN_BUILD_DIR=${CMAKE_BINARY_DIR};VORLEN_E2E_PATCHER=${VORLEN_E2E_PATCHER};VORLEN_PUBLISH_TOOL=${CMAKE_BINARY_DIR}/native-publish/tools-publish/vorlen-publish"
     TIMEOUT 300)
 endforeach()
+
+# The nginx configuration on its own, without Wine.
+foreach(group NginxConfig ServeScript)
+  add_test(NAME server.${group} COMMAND python3 ${CMAKE_CURRENT_LIST_DIR}/server_test.py -v ${group})
+  set_tests_properties(server.${group} PROPERTIES
+    ENVIRONMENT "VORLEN_SOURCE_DIR=${CMAKE_SOURCE_DIR}"
+    TIMEOUT 120)
+endforeach()

@@ -151,6 +151,16 @@ class PublishedFolder(ToolFixture):
         with open(os.path.join(self.server, "change.txt"), "rb") as f:
             self.assertEqual(f.read(), b"new content")
 
+    def test_warns_about_paths_that_may_be_too_long_for_windows(self):
+        deep = "/".join(["folder-" + "x" * 40] * 5) + "/file.dat"  # 248 characters
+        self.put(deep, b"x")
+        self.put("short.txt", b"y")
+        result = self.publish()
+        self.assertPublished(result)
+        self.assertIn(f"note: 1 path(s) are longer than 196 characters, the longest {deep} (248)".encode(),
+                      result.stderr)
+        self.assertEqual(len(self.list_entries()), 2)
+
     def test_large_folders_report_progress_on_stderr(self):
         for i in range(1200):
             self.put(f"many/{i:05d}.dat", b"x")
@@ -251,6 +261,13 @@ class Refusals(ToolFixture):
         os.symlink(self.scratch, os.path.join(self.game, "loop"))
         err = self.assertRefused(naming="pipe: not a regular file")
         self.assertIn("loop: a link to a folder", err)
+
+    def test_refuses_a_list_longer_than_the_patcher_reads(self):
+        # 4500 paths of about 3.8 KB make a list of over 16 MiB.
+        folder = "/".join(["d" * 250] * 15)
+        for i in range(4500):
+            self.put(f"{folder}/{i:05d}", b"")
+        self.assertRefused(naming="the patcher refuses a list over 16 MiB")
 
     def test_lists_every_refused_file_at_once(self):
         for i in range(3):

@@ -22,6 +22,39 @@ const char* const kPatcherExeName = "Vorlen-Patcher.exe";
 const uint64_t kLargestListedSize = 0xFFFFFFFFull;
 const size_t kMostProblemsShown = 100;
 
+// The patcher refuses a patch list longer than this (HttpClient::kMaxMemoryBody).
+const size_t kLargestListBytes = 16u << 20;
+
+// Windows paths stop at 259 characters unless a program opts out, and the
+// patcher's paths are the game folder's own path, the listed path and ".tmp".
+// Leaving some 60 characters for the game folder is a guess, so this only warns.
+const size_t kLongestSafeListPath = 196;
+
+size_t Utf16Length(const std::string& utf8) {
+    size_t units = 0;
+    for (char c : utf8) {
+        const unsigned char byte = static_cast<unsigned char>(c);
+        if ((byte & 0xC0) != 0x80) ++units;  // a lead byte starts one code point
+        if (byte >= 0xF0) ++units;           // beyond U+FFFF: a surrogate pair
+    }
+    return units;
+}
+
+void WarnAboutLongPaths(const std::vector<GameFile>& files, std::ostream& err) {
+    size_t count = 0;
+    const GameFile* longest = nullptr;
+    for (const GameFile& file : files) {
+        if (Utf16Length(file.path) <= kLongestSafeListPath) continue;
+        ++count;
+        if (longest == nullptr || Utf16Length(file.path) > Utf16Length(longest->path)) longest = &file;
+    }
+    if (count == 0) return;
+    err << "vorlen-publish: note: " << count << " path(s) are longer than " << kLongestSafeListPath
+        << " characters, the longest " << longest->path << " (" << Utf16Length(longest->path)
+        << "); with the game folder's own path they may pass Windows' 259-character limit and fail "
+           "to install\n";
+}
+
 std::string FormatBytes(uint64_t bytes) {
     char text[32];
     if (bytes < 1024) {
@@ -197,6 +230,15 @@ bool Publish(const PublishOptions& options, std::ostream& out, std::ostream& err
         // The patcher takes an empty list for a damaged one.
         return Refuse(err, "the game folder " + DisplayPath(options.gameFolder) + " holds no files");
     }
+
+    // Every line has the path, 32 digits, the size and three separators.
+    size_t listBytes = 0;
+    for (const GameFile& file : files) listBytes += file.path.size() + 32 + std::to_string(file.size).size() + 3;
+    if (listBytes > kLargestListBytes) {
+        return Refuse(err, "the list would take " + FormatBytes(listBytes) +
+                               ", and the patcher refuses a list over 16 MiB; nothing was published");
+    }
+    WarnAboutLongPaths(files, err);
 
     uint64_t totalBytes = 0;
     for (const GameFile& file : files) totalBytes += file.size;

@@ -1,0 +1,161 @@
+#!/usr/bin/env python3
+"""The nginx configuration (server/nginx-vorlen.conf, run by server/serve): what
+it serves under /fs/ and what it does not.
+
+    VORLEN_SOURCE_DIR=... server_test.py"""
+import os
+import shutil
+import socket
+import subprocess
+import tempfile
+import time
+import unittest
+import urllib.parse
+
+SOURCE = os.environ.get("VORLEN_SOURCE_DIR", os.path.join(os.path.dirname(__file__), "..", ".."))
+SERVE = os.path.join(SOURCE, "server", "serve")
+
+
+def free_port():
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+class ServedFolder(unittest.TestCase):
+    """Fixture: a small server folder served by a private nginx on 127.0.0.1."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.scratch = tempfile.mkdtemp(prefix="vorlen-serve-test-")
+        cls.root = os.path.join(cls.scratch, "www")
+        files = {"patchlist.txt": "dane/zażółć.txt 0 3\n".encode(), "dane/zażółć.txt": b"abc",
+                 "Vorlen-Patcher.exe": b"MZ" + bytes(range(256)) * 40, "data/maps/forest.map": b"\x00\x01\x02",
+                 "data/.vorlen-publish-0123456789abcdef.part": b"half", "data/index.html": b"<p>index</p>"}
+        for path, content in files.items():
+            target = os.path.join(cls.root, *path.split("/"))
+            os.makedirs(os.path.dirname(target), exist_ok=True)
+            with open(target, "wb") as f:
+                f.write(content)
+        cls.files = files
+        cls.port = free_port()
+        cls.nginx = subprocess.Popen([SERVE, "--root", cls.root, "--listen", f"127.0.0.1:{cls.port}",
+                                      "--run-dir", os.path.join(cls.scratch, "run")],
+                                     stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+        deadline = time.monotonic() + 15
+        while True:
+            try:
+                with socket.create_connection(("127.0.0.1", cls.port), timeout=1):
+                    break
+            except OSError:
+                if cls.nginx.poll() is not None or time.monotonic() > deadline:
+                    cls.tearDownClass()
+                    raise RuntimeError("nginx did not start")
+                time.sleep(0.1)
+
+    @classmethod
+    def tearDownClass(cls):
+        if cls.nginx.poll() is None:
+            cls.nginx.terminate()
+            cls.nginx.wait(timeout=10)
+        shutil.rmtree(cls.scratch, ignore_errors=True)
+
+    def request(self, method, raw_path):
+        """One request with the path sent as given (str of ASCII, or bytes); the
+        answer as (status, headers, body)."""
+        path = raw_path if isinstance(raw_path, bytes) else raw_path.encode("ascii")
+        with socket.create_connection(("127.0.0.1", self.port), timeout=10) as connection:
+            connection.sendall(method.encode() + b" " + path + b" HTTP/1.1\r\nHost: 127.0.0.1\r\n"
+                               b"User-Agent: Vorlen Patcher/1.0\r\nConnection: close\r\n\r\n")
+            answer = b""
+            while True:
+                chunk = connection.recv(65536)
+                if not chunk:
+                    break
+                answer += chunk
+        head, _, body = answer.partition(b"\r\n\r\n")
+        lines = head.decode("latin-1").split("\r\n")
+        status = int(lines[0].split(" ")[1])
+        headers = dict(line.split(": ", 1) for line in lines[1:])
+        return status, headers, body
+
+    def assertServes(self, raw_path, content):
+        status, headers, body = self.request("GET", raw_path)
+        self.assertEqual((status, body), (200, content), raw_path)
+        self.assertEqual(int(headers["Content-Length"]), len(content))
+        return headers
+
+
+class NginxConfig(ServedFolder):
+    def test_serves_the_files_under_fs(self):
+        self.assertServes("/fs/patchlist.txt", self.files["patchlist.txt"])
+        self.assertServes("/fs/Vorlen-Patcher.exe", self.files["Vorlen-Patcher.exe"])
+        self.assertServes("/fs/data/maps/forest.map", self.files["data/maps/forest.map"])
+
+    def test_serves_utf8_names_raw_and_percent_encoded(self):
+        self.assertServes("/fs/dane/zażółć.txt".encode("utf-8"), b"abc")
+        self.assertServes("/fs/" + urllib.parse.quote("dane/zażółć.txt"), b"abc")
+
+    def test_labels_text_as_utf8_and_the_rest_as_bytes(self):
+        self.assertEqual(self.assertServes("/fs/patchlist.txt", self.files["patchlist.txt"])["Content-Type"],
+                         "text/plain; charset=utf-8")
+        self.assertEqual(self.assertServes("/fs/Vorlen-Patcher.exe", self.files["Vorlen-Patcher.exe"])
+                         ["Content-Type"], "application/octet-stream")
+
+    def test_answers_head_like_get_without_a_body(self):
+        status, headers, body = self.request("HEAD", "/fs/patchlist.txt")
+        self.assertEqual((status, body), (200, b""))
+        self.assertEqual(int(headers["Content-Length"]), len(self.files["patchlist.txt"]))
+
+    def test_lists_no_folder_and_serves_no_index_page(self):
+        for path in ("/fs/", "/fs/data", "/fs/data/", "/fs/dane/"):
+            status, _, body = self.request("GET", path)
+            self.assertEqual(status, 404, path)
+            self.assertNotIn(b"Index of", body)
+            self.assertNotIn(b"<p>index</p>", body)
+
+    def test_answers_404_for_missing_files_and_everything_outside_fs(self):
+        for path in ("/fs/nope.txt", "/", "/patchlist.txt", "/fs/../www/patchlist.txt", "/fsx/patchlist.txt"):
+            self.assertEqual(self.request("GET", path)[0], 404, path)
+
+    def test_never_serves_a_file_the_publisher_is_still_writing(self):
+        self.assertEqual(self.request("GET", "/fs/data/.vorlen-publish-0123456789abcdef.part")[0], 404)
+
+    def test_refuses_methods_other_than_get_and_head(self):
+        for method in ("POST", "PUT", "DELETE"):
+            self.assertEqual(self.request(method, "/fs/patchlist.txt")[0], 403, method)
+        self.assertEqual(self.request("GET", "/fs/patchlist.txt")[0], 200)
+
+
+class ServeScript(unittest.TestCase):
+    def test_refuses_a_folder_nginx_could_not_take_unquoted(self):
+        scratch = tempfile.mkdtemp(prefix="vorlen-serve-test-")
+        try:
+            root = os.path.join(scratch, "my www")
+            os.mkdir(root)
+            result = subprocess.run([SERVE, "--root", root, "--listen", f"127.0.0.1:{free_port()}",
+                                     "--run-dir", os.path.join(scratch, "run")], capture_output=True, timeout=30)
+            self.assertEqual(result.returncode, 2)
+            self.assertIn(b"nginx cannot take the path", result.stderr)
+        finally:
+            shutil.rmtree(scratch, ignore_errors=True)
+
+    def test_reports_a_port_in_use_and_exits(self):
+        scratch = tempfile.mkdtemp(prefix="vorlen-serve-test-")
+        try:
+            with socket.socket() as busy:
+                busy.bind(("127.0.0.1", 0))
+                busy.listen()
+                port = busy.getsockname()[1]
+                result = subprocess.run([SERVE, "--root", scratch, "--listen", f"127.0.0.1:{port}",
+                                         "--run-dir", os.path.join(scratch, "run")], capture_output=True,
+                                        timeout=30)
+            self.assertNotEqual(result.returncode, 0)
+            with open(os.path.join(scratch, "run", "error.log"), "rb") as f:
+                self.assertIn(b"Address already in use", f.read())
+        finally:
+            shutil.rmtree(scratch, ignore_errors=True)
+
+
+if __name__ == "__main__":
+    unittest.main()
