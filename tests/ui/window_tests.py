@@ -3,12 +3,14 @@
 
   window_tests.py BUILD_DIR CASE
 
-Each case runs on an X display of its own (a private Xvfb), so windows of tests
-that run at the same time never overlap, and in a game folder of its own. Most
-cases drive the real PatcherWindow inside tests/ui/window_host.cpp (built with the
-embedded images as ui_window_host, without any resource as ui_window_host_bare);
-the real_* cases run the real Vorlen-Patcher.exe against a patch server on
-127.0.0.1:8080, its built-in address, inside a network namespace of their own.
+Each case runs on an X display of its own (a private Xvfb), so no window of a
+test running at the same time covers it, and in a game folder of its own; only
+the drag case needs the session's display (see Display). Wine programs share the
+session's wineserver. Most cases drive the real PatcherWindow
+inside tests/ui/window_host.cpp (built with the embedded images as
+ui_window_host, without any resource as ui_window_host_bare); the real_* cases
+run the real Vorlen-Patcher.exe against a patch server of their own on
+127.0.0.1:8080, its built-in address (skipped when that port is taken).
 
 A frame is checked against a reference composed here from the same artwork
 (resources/*.png) with the same layout and colour matrices; text, which the
@@ -19,7 +21,6 @@ BUILD_DIR/test-artifacts/screenshots/<name>.png.
 Every wait is bounded, and every program a case starts is ended by its own id.
 """
 
-import fcntl
 import hashlib
 import http.server
 import io
@@ -27,9 +28,7 @@ import os
 import select
 import shutil
 import signal
-import socket
 import socketserver
-import struct
 import subprocess
 import sys
 import tempfile
@@ -87,7 +86,13 @@ def check(condition, message):
 class Display:
     """A private Xvfb; the display name is known once the server is up."""
 
-    def __init__(self):
+    def __init__(self, session=False):
+        self.process = None
+        if session:
+            # Wine moves a window by its own drag loop only on the display of the
+            # prefix's desktop process, which the session started.
+            self.name = (BUILD / "test-session" / "display").read_text().strip()
+            return
         read_end, write_end = os.pipe()
         self.process = subprocess.Popen(
             ["Xvfb", "-displayfd", str(write_end), "-screen", "0", "1024x768x24",
@@ -122,8 +127,9 @@ class Display:
         return np.asarray(Image.open(io.BytesIO(png)).convert("RGB"), dtype=np.int16)
 
     def close(self):
-        self.process.kill()
-        self.process.wait()
+        if self.process is not None:
+            self.process.kill()
+            self.process.wait()
 
 
 class WineProgram:
@@ -618,11 +624,11 @@ def press_main_and_expect_nothing(display, game, phase):
     for _ in range(2):
         click(display, host, MAIN_CENTRE)
         time.sleep(0.5)
-    # The same presses in Idle do start a run, so they do reach the window.
     time.sleep(1.0)
     check(runs_started(game) == before, "pressing the dimmed main button started a run")
     check(host.phase() == phase, "pressing the dimmed main button changed the phase")
     check(host.process.poll() is None, "the window closed")
+    # The same press in Idle does start a run: the presses did reach the window.
     host.show(IDLE)
     click(display, host, MAIN_CENTRE)
     check(wait_until(lambda: runs_started(game) > before, 5), "the presses never reached the window")
@@ -768,23 +774,6 @@ class SlowHandler(http.server.BaseHTTPRequestHandler):
             pass
 
 
-def bring_loopback_up():
-    SIOCGIFFLAGS, SIOCSIFFLAGS, IFF_UP = 0x8913, 0x8914, 0x1
-    with socket.socket(socket.AF_INET, socket.SOCK_DGRAM) as s:
-        request = struct.pack("16sH14s", b"lo", 0, b"")
-        flags = struct.unpack("16sH14s", fcntl.ioctl(s, SIOCGIFFLAGS, request))[1]
-        fcntl.ioctl(s, SIOCSIFFLAGS, struct.pack("16sH14s", b"lo", flags | IFF_UP, b""))
-
-
-def port_8080_is_free():
-    with socket.socket(socket.AF_INET, socket.SOCK_STREAM) as s:
-        try:
-            s.bind(("127.0.0.1", 8080))
-            return True
-        except OSError:
-            return False
-
-
 def publish(www, size):
     """The server side of one update: the current patcher version and one
     game file of `size` bytes that the game folder lacks."""
@@ -891,6 +880,9 @@ def real_patcher_close_during_download(display, game, www):
     check(not leftovers, f"staged files left behind: {leftovers}")
 
 
+# Cases that need the session's display (see Display) rather than one of their own.
+SESSION_DISPLAY_CASES = {"top_strip_drags_window"}
+
 REAL_CASES = {
     "real_patcher_downloads_then_plays": real_patcher_downloads_then_plays,
     "real_patcher_close_during_download": real_patcher_close_during_download,
@@ -906,18 +898,26 @@ CASES = {f.__name__: f for f in [
 ]}
 
 
+class Skipped(Exception):
+    pass
+
+
 def run_case(name):
     with tempfile.TemporaryDirectory(prefix="vorlen-ui-") as scratch:
         game = Path(scratch) / "game"
         game.mkdir()
-        display = Display()
         server = None
-        try:
-            if name in REAL_CASES:
-                www = Path(scratch) / "www"
-                www.mkdir()
+        if name in REAL_CASES:
+            www = Path(scratch) / "www"
+            www.mkdir()
+            try:
                 server = SlowPatchServer(www, 0.05)
-                threading.Thread(target=server.serve_forever, daemon=True).start()
+            except OSError as error:
+                raise Skipped(f"127.0.0.1:8080, the patcher's built-in server, is taken: {error}")
+            threading.Thread(target=server.serve_forever, daemon=True).start()
+        display = Display(session=name in SESSION_DISPLAY_CASES)
+        try:
+            if server is not None:
                 REAL_CASES[name](display, game, www)
             else:
                 CASES[name](display, game)
@@ -939,22 +939,11 @@ def main():
     BUILD = Path(sys.argv[1]).resolve()
     ARTIFACTS = BUILD / "test-artifacts" / "screenshots"
     name = sys.argv[2]
-
-    if name in REAL_CASES and os.environ.get("VORLEN_UI_NETNS") != "1":
-        # The real program talks to its built-in 127.0.0.1:8080: give the case a
-        # network of its own so that port is free whatever else runs here.
-        env = dict(os.environ, VORLEN_UI_NETNS="1")
-        if subprocess.run(["unshare", "--net", "true"], capture_output=True).returncode == 0:
-            return subprocess.run(["unshare", "--net", sys.executable, __file__, *sys.argv[1:]],
-                                  env=env, timeout=600).returncode
-        if not port_8080_is_free():
-            print("SKIP: no network namespace and 127.0.0.1:8080 is taken", file=sys.stderr)
-            return SKIPPED
-    if name in REAL_CASES and os.environ.get("VORLEN_UI_NETNS") == "1":
-        bring_loopback_up()
-
     try:
         run_case(name)
+    except Skipped as reason:
+        print(f"SKIP {name}: {reason}", file=sys.stderr)
+        return SKIPPED
     except Failure as failure:
         print(f"FAIL {name}: {failure}", file=sys.stderr)
         return 1
