@@ -1,11 +1,14 @@
 #include "app/logger.h"
+#include "app/patcher_version.h"
 
 #include <windows.h>
 
 #include <cstdio>
 #include <string>
 
-const wchar_t* const PatcherVersion = L"1.0.5.0";
+#define VORLEN_WIDEN2(text) L##text
+#define VORLEN_WIDEN(text) VORLEN_WIDEN2(text)
+const wchar_t* const PatcherVersion = VORLEN_WIDEN(VORLEN_VERSION_TEXT);
 
 namespace {
 // The log is the program's one piece of global state.
