@@ -7,7 +7,7 @@
 int64_t Fraction::Of(int64_t length) const {
     if (whole == 0) return 0;
     // Both counters fit in 32 bits and lengths are small, so the product cannot
-    // overflow; the division truncates toward zero like the float version would.
+    // overflow 64 bits; the division truncates toward zero.
     return length * part / whole;
 }
 
