@@ -11,6 +11,7 @@ Environment (tests.cmake sets it):
 
 The patcher runs in a Wine prefix of its own (inside VORLEN_E2E_PATCHER), so no
 other test's processes can look like a running game to it."""
+import hashlib
 import os
 import re
 import shutil
@@ -39,6 +40,8 @@ RUN_ENDINGS = ("--- Pobieranie zakończone pomyślnie ---", "Wszystkie pliki akt
 
 # The user agent of the fixture's own "is nginx up yet" requests.
 READINESS_PROBE = "vorlen-e2e-readiness"
+
+STARTER = re.compile(r"^\S*(bash|wine|wine64|wine-preloader|wine64-preloader) ")
 
 STAMPED_LINE = re.compile(rb"^\[([01]\d|2[0-3]):[0-5]\d:[0-5]\d\] (.*)$", re.S)
 
@@ -84,13 +87,19 @@ class PatcherAgainstNginx(unittest.TestCase):
         self.sample = os.path.join(self.work, "sample-game")
         self.server = os.path.join(self.work, "server")
         self.game = os.path.join(self.work, "game")
-        subprocess.run([os.path.join(SOURCE, "tools", "sample-game", "make_sample_game.py"), self.sample],
-                       check=True, timeout=60)
+        self.make_sample()
         subprocess.run([PUBLISH, "--quiet", "--patcher-version", "1.0.5.0", "--patcher-exe", self.exe,
                         self.sample, self.server], check=True, timeout=60)
         with open(os.path.join(self.server, "patchlist.txt"), "rb") as f:
             self.list_text = f.read()
         self.entries = [line.decode().split(" ") for line in self.list_text.split(b"\n")[:-1]]
+        self.start_server()
+
+    def make_sample(self):
+        subprocess.run([os.path.join(SOURCE, "tools", "sample-game", "make_sample_game.py"), self.sample],
+                       check=True, timeout=60)
+
+    def start_server(self):
         self.start_nginx()
 
     def start_nginx(self):
@@ -125,55 +134,116 @@ class PatcherAgainstNginx(unittest.TestCase):
                 self.nginx.kill()
                 self.nginx.wait(timeout=10)
 
-    def run_patcher(self):
-        """Starts the patcher in the game folder, waits for the run's last line,
-        closes the window with its close button and returns the log's messages."""
+    def wine_env(self):
         env = dict(os.environ, DISPLAY=self.display, VORLEN_BUILD_DIR=PATCHER_DIR)
         for name in ("VORLEN_TEST", "WINEPREFIX"):
             env.pop(name, None)
+        return env
+
+    def start_wine_program(self, program, args=(), cwd=None):
+        """Starts a Windows program in the test patcher's Wine prefix."""
+        return subprocess.Popen([os.path.join(SOURCE, "cmake", "wine-run"), program, *args], cwd=cwd,
+                                env=self.wine_env(), start_new_session=True, stdout=subprocess.DEVNULL,
+                                stderr=subprocess.DEVNULL)
+
+    def start_patcher(self, exe=None):
+        self.patcher = self.start_wine_program(exe or self.exe, cwd=self.game)
+
+    def log_messages(self):
         log = os.path.join(self.game, "patcher.log")
-        self.patcher = subprocess.Popen([os.path.join(SOURCE, "cmake", "wine-run"), self.exe], cwd=self.game,
-                                        env=env, start_new_session=True)
-        deadline = time.monotonic() + RUN_SECONDS
+        return read_log(log) if os.path.exists(log) else []
+
+    def wait_for_log(self, wanted, seconds=RUN_SECONDS, alive=True):
+        """Waits until a log message starts with one of the texts in wanted."""
+        deadline = time.monotonic() + seconds
         while True:
-            messages = read_log(log) if os.path.exists(log) else []
-            if any(m.startswith(RUN_ENDINGS) for m in messages):
-                break
-            self.assertIsNone(self.patcher.poll(), f"the patcher ended early: {messages}")
-            self.assertLess(time.monotonic(), deadline, f"the run did not end: {messages}")
+            messages = self.log_messages()
+            if any(m.startswith(wanted) for m in messages):
+                return messages
+            if alive:
+                self.assertIsNone(self.patcher.poll(), f"the patcher ended early: {messages}")
+            self.assertLess(time.monotonic(), deadline, f"{wanted} did not come: {messages}")
             time.sleep(0.2)
+
+    def run_patcher(self, exe=None):
+        """Starts the patcher in the game folder, waits for the run's last line,
+        closes the window with its close button and returns the log's messages."""
+        self.start_patcher(exe)
+        self.wait_for_log(RUN_ENDINGS)
+        time.sleep(0.5)
+        # What the window shows at the end, kept for a look after a failure.
+        subprocess.run(["import", "-window", "root", os.path.join(self.work, "last-run.png")],
+                       env=dict(os.environ, DISPLAY=self.display), timeout=30, stderr=subprocess.DEVNULL)
         self.close_window()
         self.assertEqual(self.patcher.returncode, 0)
-        return read_log(log)
+        return self.log_messages()
 
-    def window_of_patcher(self):
-        # Wine gives each window the process id of the Wine process that made it.
+    def patcher_unix_pid(self):
+        """The Unix process of the Wine process that runs the patcher."""
         children = subprocess.run(["ps", "-o", "pid=,args=", "-g", str(self.patcher.pid)], capture_output=True,
                                   text=True, timeout=10).stdout
         for line in children.splitlines():
             pid, args = line.strip().split(" ", 1)
-            if args.endswith("Vorlen-Patcher.exe"):
-                found = subprocess.run(["xdotool", "search", "--onlyvisible", "--pid", pid, "--name",
-                                        "Vorlen Patcher"], capture_output=True, text=True, timeout=10,
-                                       env=dict(os.environ, DISPLAY=self.display)).stdout.split()
-                if found:
-                    return found[0]
+            # Wine shows its process by the path it was started with; the wine-run
+            # script and Wine's loader, which start it, show other programs first.
+            if args.endswith("Vorlen-Patcher.exe") and not STARTER.match(args):
+                return int(pid)
         return None
 
-    def close_window(self):
-        # The close button is at (390,409) in the window. Without a window manager a
-        # click on an inactive window may only activate it, so click until it closes.
-        deadline = time.monotonic() + CLOSE_SECONDS
+    def window_of_patcher(self):
+        # Wine gives each window the process id of the Wine process that made it.
+        pid = self.patcher_unix_pid()
+        if pid is None:
+            return None
+        found = subprocess.run(["xdotool", "search", "--onlyvisible", "--pid", str(pid), "--name",
+                                "^Vorlen Patcher$"], capture_output=True, text=True, timeout=10,
+                               env=dict(os.environ, DISPLAY=self.display)).stdout.split()
+        return found[0] if found else None
+
+    def click_window(self, x, y):
+        window = self.window_of_patcher()
+        if window:
+            subprocess.run(["xdotool", "mousemove", "--window", window, str(x), str(y), "click", "1"],
+                           env=dict(os.environ, DISPLAY=self.display), timeout=10)
+
+    def press_button_until_exit(self, x, y, seconds):
+        # Without a window manager a click on an inactive window may only activate
+        # it, so click until the patcher has ended.
+        deadline = time.monotonic() + seconds
         while self.patcher.poll() is None:
-            self.assertLess(time.monotonic(), deadline, "the close button did not close the patcher")
-            window = self.window_of_patcher()
-            if window:
-                subprocess.run(["xdotool", "mousemove", "--window", window, "390", "409", "click", "1"],
-                               env=dict(os.environ, DISPLAY=self.display), timeout=10)
+            self.assertLess(time.monotonic(), deadline, f"the button at ({x},{y}) did not end the patcher")
+            self.click_window(x, y)
             try:
                 self.patcher.wait(timeout=2)
             except subprocess.TimeoutExpired:
                 pass
+
+    def close_window(self, seconds=CLOSE_SECONDS):
+        self.press_button_until_exit(390, 409, seconds)
+
+    def press_main_button_until_exit(self):
+        self.press_button_until_exit(260, 409, CLOSE_SECONDS)
+
+    def files_in(self, folder):
+        found = []
+        for parent, _, names in os.walk(folder):
+            found += [os.path.relpath(os.path.join(parent, n), folder) for n in names]
+        return sorted(found)
+
+    def local(self, path):
+        return path.replace("/", "\\")
+
+    def download_lines(self, number, count, path):
+        local = self.local(path)
+        return [f"[{number}/{count}] Pobieranie: {local}", "Pobrano, weryfikacja MD5...", "MD5 OK, zamiana plików...",
+                f"Przenoszenie: {local}.tmp -> {local}", "OK", "Plik zaktualizowany pomyślnie"]
+
+    def sample_bytes(self, path):
+        with open(os.path.join(self.sample, path), "rb") as f:
+            return f.read()
+
+    def stand_in(self):
+        return os.path.join(BUILD, "tests", "game_stand_in.exe")
 
     def requests(self):
         """The paths nginx was asked for, with their statuses and user agents."""
@@ -194,14 +264,64 @@ class PatcherAgainstNginx(unittest.TestCase):
                 f"Sparsowano plików: {len(self.entries)}", "Sprawdzanie plików lokalnych...",
                 "Sprawdzanie plików zakończone"]
 
-    def assertGameFolderHoldsTheSample(self):
-        found = []
-        for folder, _, names in os.walk(self.game):
-            found += [os.path.relpath(os.path.join(folder, n), self.game) for n in names]
-        self.assertEqual(sorted(found), sorted([path for path, _, _ in self.entries] + ["patcher.log"]))
+    def assertGameFolderHoldsTheSample(self, extra=()):
+        self.assertEqual(self.files_in(self.game),
+                         sorted([path for path, _, _ in self.entries] + ["patcher.log", *extra]))
         for path, _, _ in self.entries:
-            with open(os.path.join(self.game, path), "rb") as f, open(os.path.join(self.sample, path), "rb") as g:
-                self.assertEqual(f.read(), g.read(), path)
+            with open(os.path.join(self.game, path), "rb") as f:
+                self.assertEqual(f.read(), self.sample_bytes(path), path)
+
+
+class PatcherAgainstMisbehavingServer(PatcherAgainstNginx):
+    """The same, with the tests' misbehaving server on the patcher's port: the
+    rules file (fs-rules.txt in the work folder) maps /fs/<path> to a misbehaviour."""
+
+    def start_server(self):
+        self.rules = os.path.join(self.work, "fs-rules.txt")
+        self.set_rules([])
+        self.servers = []
+        self.nginx = self.start_patch_server(self.port, self.server, self.rules)
+
+    def start_patch_server(self, port, root, rules=None):
+        command = ["python3", os.path.join(SOURCE, "tests", "harness", "patch_server.py"), "--root", root,
+                   "--port", str(port), "--max-seconds", "600"]
+        if rules:
+            command += ["--fs-rules", rules]
+        server = subprocess.Popen(command, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        self.servers.append(server)
+        self.addCleanup(self.stop_server, server)
+        prefix = "/fs" if rules else ""
+        deadline = time.monotonic() + 15
+        while True:
+            try:
+                with urllib.request.urlopen(f"http://127.0.0.1:{port}{prefix}/patchlist.txt", timeout=2) as answer:
+                    answer.read()
+                break
+            except OSError:
+                self.assertIsNone(server.poll(), "the patch server ended")
+                self.assertLess(time.monotonic(), deadline, "the patch server does not answer")
+                time.sleep(0.1)
+        os.remove(os.path.join(root, "requests.log"))
+        return server
+
+    @staticmethod
+    def stop_server(server):
+        if server.poll() is None:
+            server.terminate()
+            server.wait(timeout=10)
+
+    def set_rules(self, rules):
+        """rules: (glob, prefix) pairs; the first that matches a path applies."""
+        with open(self.rules + ".part", "w", encoding="utf-8") as f:
+            f.writelines(f"{glob} {prefix}\n" for glob, prefix in rules)
+        os.replace(self.rules + ".part", self.rules)
+
+    def served_requests(self, root=None):
+        log = os.path.join(root or self.server, "requests.log")
+        if not os.path.exists(log):
+            return []
+        with open(log, encoding="utf-8") as f:
+            return f.read().splitlines()
 
 
 class EndToEnd(PatcherAgainstNginx):
@@ -235,6 +355,220 @@ class EndToEnd(PatcherAgainstNginx):
             "Patcher zamknięty"])
         self.assertGameFolderHoldsTheSample()
         self.assertEqual([path for path, _, _ in self.requests()], ["/fs/patcher_version.txt", "/fs/patchlist.txt"])
+
+    def test_updates_two_stale_files_out_of_many(self):
+        shutil.copytree(self.sample, self.game)
+        stale = [self.entries[1][0], self.entries[-1][0]]
+        with open(os.path.join(self.game, stale[0]), "r+b") as f:
+            f.write(b"\0")  # same size, other bytes
+        os.remove(os.path.join(self.game, stale[1]))
+        messages = self.run_patcher()
+
+        sizes = dict((path, int(size)) for path, _, size in self.entries)
+        local = self.local(stale[0])
+        self.assertEqual(messages, self.expected_start() + [
+            "Plików do aktualizacji: 2", f"Łączny rozmiar: {(sizes[stale[0]] + sizes[stale[1]]) // 1048576} MB",
+            "--- Rozpoczęcie pobierania ---",
+            f"[1/2] Pobieranie: {local}", "Pobrano, weryfikacja MD5...", "MD5 OK, zamiana plików...",
+            f"Usuwanie starego pliku: {local}", f"Przenoszenie: {local}.tmp -> {local}", "OK",
+            "Plik zaktualizowany pomyślnie"]
+            + self.download_lines(2, 2, stale[1]) + ["--- Pobieranie zakończone pomyślnie ---", "Patcher zamknięty"])
+        self.assertGameFolderHoldsTheSample()
+        self.assertEqual([path for path, _, _ in self.requests()],
+                         ["/fs/patcher_version.txt", "/fs/patchlist.txt", f"/fs/{stale[0]}", f"/fs/{stale[1]}"])
+
+    def test_refuses_to_update_while_the_game_runs(self):
+        os.makedirs(self.game)
+        game_home = os.path.join(self.work, "running-game")
+        os.makedirs(game_home)
+        shutil.copy(self.stand_in(), os.path.join(game_home, "Vorlen.exe"))
+        game = self.start_wine_program(os.path.join(game_home, "Vorlen.exe"), ["wait", "60"], cwd=game_home)
+        self.addCleanup(lambda: game.poll() is None and os.killpg(game.pid, signal.SIGKILL))
+        deadline = time.monotonic() + 30
+        while not os.path.exists(os.path.join(game_home, "stand-in-started.txt")):
+            self.assertLess(time.monotonic(), deadline, "the game stand-in did not start")
+            time.sleep(0.2)
+        messages = self.run_patcher()
+
+        self.assertEqual(messages, self.expected_start()[:6] + ["BŁĄD: Gra jest uruchomiona", "Patcher zamknięty"])
+        self.assertEqual(self.files_in(self.game), ["patcher.log"])
+        self.assertEqual(self.requests(), [])
+        self.assertIsNone(game.poll(), "the patcher must not end the game")
+
+    def test_reports_a_missing_patch_list(self):
+        os.makedirs(self.game)
+        os.remove(os.path.join(self.server, "patchlist.txt"))
+        messages = self.run_patcher()
+
+        self.assertEqual(messages, self.expected_start()[:9] + [
+            "BŁĄD: Nie można pobrać patchlist: HTTP Error: 404", "Patcher zamknięty"])
+        self.assertEqual(self.files_in(self.game), ["patcher.log"])
+
+    def test_stops_at_a_file_whose_digest_differs_on_the_server(self):
+        os.makedirs(self.game)
+        bad = self.entries[2][0]
+        with open(os.path.join(self.server, bad), "r+b") as f:
+            f.write(b"#")
+        with open(os.path.join(self.server, bad), "rb") as f:
+            served = hashlib.md5(f.read()).hexdigest()
+        messages = self.run_patcher()
+
+        count = len(self.entries)
+        total = sum(int(size) for _, _, size in self.entries)
+        expected = self.expected_start() + [f"Plików do aktualizacji: {count}", f"Łączny rozmiar: {total // 1048576} MB",
+                                            "--- Rozpoczęcie pobierania ---"]
+        for number, (path, _, _) in enumerate(self.entries[:2], 1):
+            expected += self.download_lines(number, count, path)
+        expected += [f"[3/{count}] Pobieranie: {self.local(bad)}", "Pobrano, weryfikacja MD5...",
+                     f"BŁĄD: MD5 nie pasuje! Oczekiwano: {self.entries[2][1]}, otrzymano: {served}",
+                     "BŁĄD: Pobieranie nie powiodło się", "Patcher zamknięty"]
+        self.assertEqual(messages, expected)
+        # The files before it stay installed; neither it nor its temporary file is there.
+        self.assertEqual(self.files_in(self.game), sorted([self.entries[0][0], self.entries[1][0], "patcher.log"]))
+        for path, _, _ in self.entries[:2]:
+            with open(os.path.join(self.game, path), "rb") as f:
+                self.assertEqual(f.read(), self.sample_bytes(path))
+
+    def test_the_play_button_starts_the_game_from_the_game_folder(self):
+        shutil.copytree(self.sample, self.game)
+        shutil.copy(self.stand_in(), os.path.join(self.game, "Vorlen.exe"))
+        self.start_patcher()
+        self.wait_for_log(RUN_ENDINGS)
+        self.assertEqual(self.log_messages()[-1], "Wszystkie pliki aktualne - brak do pobrania")
+        self.press_main_button_until_exit()
+        self.assertEqual(self.patcher.returncode, 0)
+        self.assertEqual(self.log_messages()[-1], "Patcher zamknięty")
+
+        marker = os.path.join(self.game, "stand-in-started.txt")
+        deadline = time.monotonic() + 30
+        while not os.path.exists(marker):
+            self.assertLess(time.monotonic(), deadline, "the game did not start")
+            time.sleep(0.2)
+        with open(marker, encoding="utf-8") as f:
+            module, command_line, folder = f.read().split("\n")[:3]
+        windows_game = "Z:" + self.game.replace("/", "\\")
+        self.assertEqual(module, windows_game + "\\Vorlen.exe")
+        self.assertEqual(folder, windows_game)
+        self.assertEqual(command_line.strip().strip('"'), module, "the game gets no arguments")
+
+
+class EndToEndSelfUpdate(PatcherAgainstNginx):
+    """A newer patcher on the server: the stand-in program is published as
+    Vorlen-Patcher.exe 1.0.6.0, so the restarted program leaves a marker."""
+
+    def setUp(self):
+        super().setUp()
+        self.stop_everything()
+        shutil.rmtree(self.server)
+        subprocess.run([PUBLISH, "--quiet", "--patcher-version", "1.0.6.0", "--patcher-exe", self.stand_in(),
+                        self.sample, self.server], check=True, timeout=60)
+        self.start_nginx()
+
+    def answer_the_message_box(self):
+        env = dict(os.environ, DISPLAY=self.display)
+        deadline = time.monotonic() + RUN_SECONDS
+        while True:
+            found = subprocess.run(["xdotool", "search", "--onlyvisible", "--name", "^Vorlen Patcher - Aktualizacja$"],
+                                   capture_output=True, text=True, timeout=10, env=env).stdout.split()
+            if found:
+                break
+            self.assertIsNone(self.patcher.poll(), f"the patcher ended early: {self.log_messages()}")
+            self.assertLess(time.monotonic(), deadline, f"no message box: {self.log_messages()}")
+            time.sleep(0.3)
+        box = found[0]
+        geometry = dict(line.split("=") for line in subprocess.run(
+            ["xdotool", "getwindowgeometry", "--shell", box], capture_output=True, text=True, timeout=10,
+            env=env).stdout.split())
+        width, height = int(geometry["WIDTH"]), int(geometry["HEIGHT"])
+        # The only button, OK, sits centred near the bottom edge; keyboard input does
+        # not reach the box under Wine, a click does. Try a few heights.
+        for round_ in range(20):
+            y = height - 12 - 4 * (round_ % 6)
+            subprocess.run(["xdotool", "mousemove", "--window", box, str(width // 2), str(y), "click", "1"],
+                           env=env, timeout=10)
+            time.sleep(0.5)
+            still = subprocess.run(["xdotool", "search", "--onlyvisible", "--name",
+                                    "^Vorlen Patcher - Aktualizacja$"], capture_output=True, text=True,
+                                   timeout=10, env=env).stdout.split()
+            if not still:
+                return
+        self.fail("the message box's OK button did not close it")
+
+    def test_replaces_the_executable_and_starts_the_new_one(self):
+        os.makedirs(self.game)
+        home = os.path.join(self.work, "patcher z odstępami w nazwie")
+        os.makedirs(home)
+        exe = os.path.join(home, "Vorlen-Patcher.exe")
+        shutil.copy(self.exe, exe)
+        self.start_patcher(exe)
+        self.answer_the_message_box()
+        self.patcher.wait(timeout=CLOSE_SECONDS)
+        self.assertEqual(self.patcher.returncode, 0)
+        self.assertEqual(self.log_messages(), self.expected_start()[:7] + [
+            "Dostępna nowa wersja patchera - aktualizacja", "Patcher zamknięty"])
+
+        marker = os.path.join(self.game, "stand-in-started.txt")
+        deadline = time.monotonic() + 60
+        while not os.path.exists(marker):
+            self.assertLess(time.monotonic(), deadline, "the new patcher was not started")
+            time.sleep(0.3)
+        with open(exe, "rb") as f, open(self.stand_in(), "rb") as g:
+            self.assertEqual(f.read(), g.read(), "the executable was not replaced")
+        self.assertEqual(sorted(os.listdir(home)), ["Vorlen-Patcher.exe"])
+        with open(marker, encoding="utf-8") as f:
+            module, _, folder = f.read().split("\n")[:3]
+        self.assertEqual(module, "Z:" + exe.replace("/", "\\"))
+        self.assertEqual(folder, "Z:" + self.game.replace("/", "\\"))
+        self.assertEqual(sorted(os.listdir(self.game)), ["patcher.log", "stand-in-started.txt"])
+        self.assertEqual([path for path, _, _ in self.requests()], ["/fs/patcher_version.txt", "/fs/Vorlen-Patcher.exe"])
+
+
+class EndToEndMisbehaving(PatcherAgainstMisbehavingServer):
+    def test_a_file_cut_short_by_the_server_fails_its_digest(self):
+        os.makedirs(self.game)
+        cut = self.entries[-1][0]
+        self.set_rules([(cut, "cut/1000")])
+        messages = self.run_patcher()
+
+        partial = hashlib.md5(self.sample_bytes(cut)[:1000]).hexdigest()
+        count = len(self.entries)
+        self.assertEqual(messages[-5:], [f"[{count}/{count}] Pobieranie: {self.local(cut)}", "Pobrano, weryfikacja MD5...",
+                                         f"BŁĄD: MD5 nie pasuje! Oczekiwano: {self.entries[-1][1]}, otrzymano: {partial}",
+                                         "BŁĄD: Pobieranie nie powiodło się", "Patcher zamknięty"])
+        self.assertEqual(self.files_in(self.game), sorted([p for p, _, _ in self.entries[:-1]] + ["patcher.log"]))
+
+        # The next run, with the server mended, installs it.
+        self.set_rules([])
+        os.remove(os.path.join(self.game, "patcher.log"))
+        messages = self.run_patcher()
+        self.assertEqual(messages[-8:], self.download_lines(1, 1, cut) + [
+            "--- Pobieranie zakończone pomyślnie ---", "Patcher zamknięty"])
+        self.assertGameFolderHoldsTheSample()
+
+    def test_the_close_button_cancels_a_download_in_progress(self):
+        os.makedirs(self.game)
+        big = max(self.entries, key=lambda e: int(e[2]))[0]
+        number = [e[0] for e in self.entries].index(big) + 1
+        self.set_rules([(big, "slow/200")])
+        self.start_patcher()
+        self.wait_for_log((f"[{number}/",))
+        tmp = os.path.join(self.game, big + ".tmp")
+        deadline = time.monotonic() + RUN_SECONDS
+        while not (os.path.exists(tmp) and os.path.getsize(tmp) > 0):
+            self.assertLess(time.monotonic(), deadline, "the slow download did not begin")
+            time.sleep(0.2)
+        self.close_window()
+        self.assertEqual(self.patcher.returncode, 0)
+
+        count = len(self.entries)
+        self.assertEqual(self.log_messages()[-4:], [f"[{number}/{count}] Pobieranie: {self.local(big)}",
+                                                    f"BŁĄD: Pobieranie nie powiodło się: {self.local(big)}",
+                                                    "Pobieranie anulowane", "Patcher zamknięty"])
+        installed = [p for p, _, _ in self.entries[:number - 1]]
+        self.assertEqual(self.files_in(self.game), sorted(installed + ["patcher.log"]))
+        for path in installed:
+            with open(os.path.join(self.game, path), "rb") as f:
+                self.assertEqual(f.read(), self.sample_bytes(path))
 
 
 if __name__ == "__main__":

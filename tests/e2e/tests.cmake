@@ -1,22 +1,42 @@
 # End to end: the real patcher, built for a server of the tests' own (the URL is
 # compiled in, so e2e_patcher_build makes a second copy of it), updates game
-# folders from a folder written by vorlen-publish and served by nginx.
+# folders from a folder written by vorlen-publish and served by nginx, or by the
+# tests' misbehaving server on the same port.
 set(VORLEN_E2E_PATCHER ${CMAKE_BINARY_DIR}/e2e-patcher)
+set(VORLEN_E2E_ENVIRONMENT
+    "VORLEN_SOURCE_DIR=${CMAKE_SOURCE_DIR};VORLEN_BUILD_DIR=${CMAKE_BINARY_DIR};VORLEN_E2E_PATCHER=${VORLEN_E2E_PATCHER};VORLEN_PUBLISH_TOOL=${CMAKE_BINARY_DIR}/native-publish/tools-publish/vorlen-publish")
 
 add_test(NAME e2e_patcher_build
          COMMAND ${CMAKE_CURRENT_LIST_DIR}/build-patcher ${CMAKE_SOURCE_DIR} ${CMAKE_BINARY_DIR})
 set_tests_properties(e2e_patcher_build PROPERTIES FIXTURES_SETUP e2e_patcher TIMEOUT 900)
 
-foreach(case updates_an_empty_game_folder finds_a_current_game_folder_current)
-  add_test(NAME e2e.${case}
-           COMMAND python3 ${CMAKE_CURRENT_LIST_DIR}/e2e_test.py -v EndToEnd.test_${case})
-  set_tests_properties(e2e.${case} PROPERTIES
-    FIXTURES_REQUIRED "session;e2e_patcher;publish_native"
-    # One nginx on the test patcher's port at a time.
-    RESOURCE_LOCK e2e_server
-    ENVIRONMENT "VORLEN_SOURCE_DIR=${CMAKE_SOURCE_DIR};VORLEN_BUILD_DIR=${CMAKE_BINARY_DIR};VORLEN_E2E_PATCHER=${VORLEN_E2E_PATCHER};VORLEN_PUBLISH_TOOL=${CMAKE_BINARY_DIR}/native-publish/tools-publish/vorlen-publish"
-    TIMEOUT 300)
-endforeach()
+# vorlen_add_e2e_test(<group> <script> <Class.test_name>...): one ctest test per
+# case, named <group>.<name>. They share the test patcher's port and Wine prefix.
+function(vorlen_add_e2e_test group script)
+  foreach(case ${ARGN})
+    string(REGEX REPLACE "^.*\\.test_" "" name ${case})
+    add_test(NAME ${group}.${name} COMMAND python3 ${script} -v ${case})
+    set_tests_properties(${group}.${name} PROPERTIES
+      FIXTURES_REQUIRED "session;e2e_patcher;publish_native"
+      # One server on the test patcher's port, one user of its Wine prefix, at a time.
+      RESOURCE_LOCK e2e_server
+      ENVIRONMENT "${VORLEN_E2E_ENVIRONMENT};${VORLEN_E2E_EXTRA_ENVIRONMENT}"
+      TIMEOUT 300)
+  endforeach()
+endfunction()
+
+set(VORLEN_E2E_EXTRA_ENVIRONMENT "VORLEN_E2E_GROUP=e2e")
+vorlen_add_e2e_test(e2e ${CMAKE_CURRENT_LIST_DIR}/e2e_test.py
+  EndToEnd.test_updates_an_empty_game_folder
+  EndToEnd.test_finds_a_current_game_folder_current
+  EndToEnd.test_updates_two_stale_files_out_of_many
+  EndToEnd.test_refuses_to_update_while_the_game_runs
+  EndToEnd.test_reports_a_missing_patch_list
+  EndToEnd.test_stops_at_a_file_whose_digest_differs_on_the_server
+  EndToEnd.test_the_play_button_starts_the_game_from_the_game_folder
+  EndToEndSelfUpdate.test_replaces_the_executable_and_starts_the_new_one
+  EndToEndMisbehaving.test_a_file_cut_short_by_the_server_fails_its_digest
+  EndToEndMisbehaving.test_the_close_button_cancels_a_download_in_progress)
 
 # The nginx configuration on its own, without Wine.
 foreach(group NginxConfig ServeScript)

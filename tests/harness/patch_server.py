@@ -15,12 +15,19 @@
   /endless/<anything>          a body without Content-Length that stops only at the cap
   /same/<path>/<anything>      the file <path> whatever is asked after it
   /noanswer/<anything>         reads the request and closes without answering
+  /away/<code>/<port>/<path>   answers <code> with Location: http://127.0.0.1:<port>/<path>
+
+With --fs-rules FILE the server stands in for a patch server at /fs: a request
+/fs/<path> is served as /<prefix>/<path>, where <prefix> belongs to the first
+line "<glob> <prefix>" of FILE whose glob matches <path> (prefix "-": the plain
+file). FILE is read at every request, so a test can change the rules mid-run.
 
 Every loop is bounded: pieces are counted, sleeps are capped, and the server
 itself stops after --max-seconds.
 """
 
 import argparse
+import fnmatch
 import http.server
 import os
 import socketserver
@@ -75,9 +82,27 @@ class Handler(http.server.BaseHTTPRequestHandler):
                 f.write(urllib.parse.unquote(self.path) + "\n")
 
     # -- requests ----------------------------------------------------------
+    def _apply_fs_rules(self):
+        rules_file = self.server.fs_rules
+        if not rules_file or not self.path.startswith("/fs/"):
+            return self.path
+        rest = self.path[len("/fs/"):]
+        try:
+            with open(rules_file, encoding="utf-8") as f:
+                lines = f.read().splitlines()
+        except OSError:
+            lines = []
+        for line in lines:
+            if not line.strip():
+                continue
+            glob, prefix = line.split(" ", 1)
+            if fnmatch.fnmatchcase(urllib.parse.unquote(rest), glob):
+                return "/" + rest if prefix == "-" else "/" + prefix + "/" + rest
+        return "/" + rest
+
     def do_GET(self):
         self._record()
-        parts = self.path.lstrip("/").split("/")
+        parts = self._apply_fs_rules().lstrip("/").split("/")
         kind = parts[0]
         try:
             handler = getattr(self, "_" + kind, None) if kind in KINDS else None
@@ -100,6 +125,10 @@ class Handler(http.server.BaseHTTPRequestHandler):
 
     def _redirect(self, rest):
         self._send(int(rest[0]), b"moved\n", [("Location", "/" + "/".join(rest[1:]))])
+
+    def _away(self, rest):
+        location = f"http://127.0.0.1:{int(rest[1])}/" + "/".join(rest[2:])
+        self._send(int(rest[0]), b"moved\n", [("Location", location)])
 
     def _nolength(self, rest):
         body = self._file("/".join(rest))
@@ -145,8 +174,15 @@ class Handler(http.server.BaseHTTPRequestHandler):
         body = self._file("/".join(rest[1:]))
         if body is None:
             return self._not_found()
-        self._head(200, len(body))
-        self.wfile.write(body + b"X" * int(rest[0]))
+        # Headers, body and surplus leave in one write, so the client finds the
+        # surplus already received when it reads the body.
+        self.send_response(200)
+        self.send_header("Content-Type", "application/octet-stream")
+        self.send_header("Content-Length", str(len(body)))
+        self._headers_buffer.append(b"\r\n")
+        head = b"".join(self._headers_buffer)
+        self._headers_buffer = []
+        self.wfile.write(head + body + b"X" * int(rest[0]))
         self.close_connection = True
 
     def _huge(self, rest):
@@ -176,7 +212,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
 
 
 KINDS = {"noanswer", "status", "redirect", "nolength", "empty", "cut", "slow", "stall", "long",
-         "huge", "endless", "same"}
+         "huge", "endless", "same", "away"}
 
 
 class Server(socketserver.ThreadingMixIn, http.server.HTTPServer):
@@ -189,6 +225,7 @@ def main():
     parser.add_argument("--root", required=True, help="folder to serve")
     parser.add_argument("--port", type=int, default=0, help="0 picks a free port")
     parser.add_argument("--port-file", help="write the chosen port here")
+    parser.add_argument("--fs-rules", help="serve /fs/<path> by the rules in this file (see above)")
     parser.add_argument("--max-seconds", type=float, default=3600.0)
     args = parser.parse_args()
 
@@ -196,6 +233,7 @@ def main():
     server = Server(("127.0.0.1", args.port), Handler)
     server.root = args.root
     server.lock = threading.Lock()
+    server.fs_rules = args.fs_rules
     port = server.server_address[1]
     if args.port_file:
         tmp = args.port_file + ".tmp"

@@ -1,0 +1,27 @@
+# Hardening: the real test patcher (see tests/e2e) against a hostile server, a
+# broken disk and being killed mid-update. Same fixtures and lock as tests/e2e.
+add_executable(hold_file WIN32 ${CMAKE_CURRENT_LIST_DIR}/hold_file.cpp)
+target_link_options(hold_file PRIVATE -municode -static)
+target_link_libraries(hold_file PRIVATE shell32)
+
+set(VORLEN_E2E_EXTRA_ENVIRONMENT "VORLEN_HOLD_FILE=$<TARGET_FILE:hold_file>")
+vorlen_add_e2e_test(hardening ${CMAKE_CURRENT_LIST_DIR}/hardening_test.py
+  HostileServer.test_an_endless_patch_list_is_refused
+  HostileServer.test_an_endless_version_file_counts_as_no_update
+  HostileServer.test_a_file_body_longer_than_announced_stops_at_its_length
+  HostileServer.test_bytes_after_every_body_never_reach_another_file
+  HostileServer.test_a_patch_list_longer_than_announced_stops_at_its_length
+  HostileServer.test_a_stalled_download_times_out_into_an_error
+  HostileServer.test_the_close_button_quits_during_a_stalled_download
+  HostileServer.test_a_server_that_answers_every_file_alike_fails_the_digest
+  HostileServer.test_a_redirect_to_another_server_is_followed
+  HostileServer.test_a_partial_content_answer_is_an_error
+  HostileServer.test_a_list_path_that_leaves_the_game_folder_is_refused
+  HostileServer.test_a_version_file_with_a_byte_order_mark_or_garbage_is_no_update
+  BrokenDisk.test_a_read_only_folder_fails_the_file_and_keeps_the_old_one
+  BrokenDisk.test_a_file_held_open_without_sharing_stays_whole
+  BrokenDisk.test_a_full_disk_fails_the_download_and_leaves_no_partial_file
+  BrokenDisk.test_a_game_folder_with_blanks_and_polish_letters
+  BrokenDisk.test_a_game_folder_path_near_max_path
+  BrokenDiskMidRun.test_a_file_deleted_on_the_server_during_the_run
+  KilledMidUpdate.test_no_installed_file_is_ever_partial)
