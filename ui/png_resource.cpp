@@ -29,6 +29,30 @@ UniqueImage LoadPngResource(HMODULE module, int id) {
 
     UniqueImage image;
     GpStatus status = GdipLoadImageFromStream(stream.Get(), image.Put());
-    if (status != Ok) image.Reset();
-    return image;
+    if (status != Ok) return UniqueImage();
+    UniqueImage premultiplied = PremultipliedCopy(image.Get());
+    return premultiplied ? std::move(premultiplied) : std::move(image);
+}
+
+UniqueImage PremultipliedCopy(GpImage* image) {
+    UINT width = 0, height = 0;
+    if (GdipGetImageWidth(image, &width) != Ok || GdipGetImageHeight(image, &height) != Ok ||
+        width == 0 || height == 0) {
+        return UniqueImage();
+    }
+    GpBitmap* bitmap = nullptr;
+    if (GdipCreateBitmapFromScan0(static_cast<INT>(width), static_cast<INT>(height), 0,
+                                  PixelFormat32bppPARGB, nullptr, &bitmap) != Ok) {
+        return UniqueImage();
+    }
+    UniqueImage copy(bitmap);
+    UniqueGraphics canvas;
+    if (GdipGetImageGraphicsContext(copy.Get(), canvas.Put()) != Ok) return UniqueImage();
+    // A straight copy of every pixel, alpha included.
+    GdipSetCompositingMode(canvas.Get(), CompositingModeSourceCopy);
+    if (GdipDrawImageRectI(canvas.Get(), image, 0, 0, static_cast<INT>(width),
+                           static_cast<INT>(height)) != Ok) {
+        return UniqueImage();
+    }
+    return copy;
 }

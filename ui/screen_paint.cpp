@@ -8,6 +8,7 @@
 #include "ui/screen_text.h"
 
 using namespace Gdiplus;
+using namespace Gdiplus::DllExports;
 
 namespace {
 
@@ -96,7 +97,12 @@ void PatcherWindow::PaintBackground(GpGraphics* graphics) {
     const int cw = client.right;
     const int ch = client.bottom;
     if (imgBackground) {
+        // The background is the frame's first layer over a black bitmap: copying
+        // its premultiplied pixels gives what blending over black would, without
+        // GDI+'s slow blend of a whole-window image.
+        GdipSetCompositingMode(graphics, CompositingModeSourceCopy);
         DrawWholeImage(graphics, imgBackground.Get(), 0, 0, cw, ch);
+        GdipSetCompositingMode(graphics, CompositingModeSourceOver);
     } else {
         FillVerticalGradient(graphics, kBackgroundTop, kBackgroundBottom, ch, 0, 0, cw, ch);
     }
