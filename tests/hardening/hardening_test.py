@@ -387,6 +387,7 @@ class KilledMidUpdate(RunChecks, PatcherAgainstMisbehavingServer):
         # About 4 MB/s: the whole update takes some 20 s.
         self.set_rules([("*.pak", "slow/2")])
         rng = random.Random(self.SEED)
+        killed_mid_file = 0
         for round_ in range(self.ROUNDS):
             log = os.path.join(self.game, "patcher.log")
             if os.path.exists(log):
@@ -400,7 +401,10 @@ class KilledMidUpdate(RunChecks, PatcherAgainstMisbehavingServer):
             self.patcher.wait(timeout=30)
             with self.subTest(round=round_):
                 self.assertInstalledFilesWhole()
+            if any(path.endswith(".tmp") for path in self.files_in(self.game)):
+                killed_mid_file += 1
 
+        print(f"\n{killed_mid_file} of {self.ROUNDS} kills left a temporary file", file=sys.stderr)
         os.remove(os.path.join(self.game, "patcher.log"))
         self.set_rules([])
         messages = self.run_patcher()
