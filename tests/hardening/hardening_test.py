@@ -152,7 +152,7 @@ class HostileServer(RunChecks, PatcherAgainstMisbehavingServer):
         time.sleep(1)
         started = time.monotonic()
         # The worker is blocked in a read until the 30 s receive time-out, and the
-        # program waits for it before it ends: a bound that only catches a hang.
+        # program waits for it before it ends: the bound only catches a hang.
         self.close_window(seconds=50)
         print(f"\nthe patcher ended {time.monotonic() - started:.1f} s after the close button", file=sys.stderr)
         self.assertEqual(self.patcher.returncode, 0)
@@ -160,6 +160,25 @@ class HostileServer(RunChecks, PatcherAgainstMisbehavingServer):
             f"[1/{len(self.entries)}] Pobieranie: {self.local(first)}",
             f"BŁĄD: Pobieranie nie powiodło się: {self.local(first)}", "Pobieranie anulowane", "Patcher zamknięty"])
         self.assertEqual(self.files_in(self.game), ["patcher.log"])
+
+    # Known fault: after the close button the window stays on screen, no longer
+    # painted, until the worker's blocked read times out (about 30 s), because
+    # the program waits for the worker before its window goes. Hiding or
+    # destroying the window when the message loop ends (before the engine is
+    # stopped), or closing the request handle on cancel, mends it.
+    @unittest.expectedFailure
+    def test_the_window_goes_at_once_when_closed_during_a_stalled_download(self):
+        os.makedirs(self.game)
+        self.set_rules([(self.entries[0][0], f"stall/{STALL_SECONDS}")])
+        self.start_patcher()
+        self.wait_for_log((f"[1/{len(self.entries)}] Pobieranie: ",))
+        time.sleep(1)
+        self.click_window(390, 409)
+        deadline = time.monotonic() + 10
+        while self.window_of_patcher() is not None:
+            self.assertLess(time.monotonic(), deadline, "the window stayed after the close button")
+            self.click_window(390, 409)
+            time.sleep(0.5)
 
     def test_a_server_that_answers_every_file_alike_fails_the_digest(self):
         os.makedirs(self.game)
