@@ -218,10 +218,18 @@ bool HttpClient::DownloadToMemory(const std::wstring& url, std::string& body) {
         return false;
     }
 
+    // As for files, the body ends at its Content-Length when one is given: Wine's
+    // WinHTTP would append whatever else arrives on the connection.
+    const uint32_t announced = QueryContentLength(request.request.Get());
     std::unique_ptr<char[]> buffer(new char[kReadSize]);
     for (;;) {
+        DWORD want = kReadSize;
+        if (announced != 0) {
+            if (body.size() >= announced) break;
+            if (announced - body.size() < want) want = static_cast<DWORD>(announced - body.size());
+        }
         DWORD read = 0;
-        if (!WinHttpReadData(request.request.Get(), buffer.get(), kReadSize, &read) || read == 0) {
+        if (!WinHttpReadData(request.request.Get(), buffer.get(), want, &read) || read == 0) {
             break;
         }
         if (body.size() + read > kMaxMemoryBody) {

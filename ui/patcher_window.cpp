@@ -28,10 +28,13 @@ PatcherWindow::PatcherWindow(Patcher* engine, const PatcherConfig& config)
 
 PatcherWindow::~PatcherWindow() {
     if (window != nullptr) {
-        // The window stays on screen until the process ends, but this object and
-        // GDI+ go now: no later timer tick or message may reach either.
+        // This object and GDI+ go now: no later timer tick or message may reach
+        // either. The window itself is not destroyed, but it is hidden: the engine
+        // may still need up to a receive time-out to stop, and a player must not
+        // be left looking at a frozen window after pressing close.
         KillTimer(window, kRefreshTimer);
         SetWindowLongPtrW(window, GWLP_USERDATA, 0);
+        ShowWindow(window, SW_HIDE);
     }
     for (UniqueImage* image : {&imgBackground, &imgBarTrack, &imgBarBlue, &imgBarGreen,
                                &imgInfoPanel, &imgCheckPanel, &imgPlayButton, &imgCloseButton,

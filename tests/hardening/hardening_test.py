@@ -114,12 +114,9 @@ class HostileServer(RunChecks, PatcherAgainstMisbehavingServer):
                 break
         self.assertGameFolderHoldsTheSample()
 
-    # Known fault: the memory download (patch list, version file) reads until the
-    # connection has nothing more, not to Content-Length; under Wine the surplus
-    # that arrived with the body is appended (logged size 5396 instead of 396).
-    # The file download already stops at Content-Length; the same bound in
-    # HttpClient::DownloadToMemory mends it.
-    @unittest.expectedFailure
+    # Under Wine the surplus that arrives with a body would be appended to it
+    # (the log once showed 5396 bytes for a 396-byte list): the memory download
+    # stops at Content-Length, as the file download does.
     def test_a_patch_list_longer_than_announced_stops_at_its_length(self):
         shutil.copytree(self.sample, self.game)
         self.set_rules([("patchlist.txt", "long/5000")])
@@ -161,12 +158,8 @@ class HostileServer(RunChecks, PatcherAgainstMisbehavingServer):
             f"BŁĄD: Pobieranie nie powiodło się: {self.local(first)}", "Pobieranie anulowane", "Patcher zamknięty"])
         self.assertEqual(self.files_in(self.game), ["patcher.log"])
 
-    # Known fault: after the close button the window stays on screen, no longer
-    # painted, until the worker's blocked read times out (about 30 s), because
-    # the program waits for the worker before its window goes. Hiding or
-    # destroying the window when the message loop ends (before the engine is
-    # stopped), or closing the request handle on cancel, mends it.
-    @unittest.expectedFailure
+    # The process waits for the worker's blocked read to time out (about 30 s),
+    # but the window is hidden as soon as the message loop ends.
     def test_the_window_goes_at_once_when_closed_during_a_stalled_download(self):
         os.makedirs(self.game)
         self.set_rules([(self.entries[0][0], f"stall/{STALL_SECONDS}")])

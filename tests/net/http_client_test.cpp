@@ -291,6 +291,13 @@ TEST_F(HttpClientTest, MemoryDownloadRefusesAnEndlessBody) {
     EXPECT_TRUE(body.empty());
 }
 
+TEST_F(HttpClientTest, MemoryBodyLongerThanContentLengthIsCutAtTheAnnouncedLength) {
+    served.Put("list.txt", "a.bin abc 1\n");
+    std::string body;
+    ASSERT_TRUE(client.DownloadToMemory(Url(L"long/5000/", L"list.txt"), body));
+    EXPECT_EQ(body, "a.bin abc 1\n");
+}
+
 TEST_F(HttpClientTest, BodyLongerThanContentLengthIsCutAtTheAnnouncedLength) {
     served.Put("f.bin", "0123456789");
     std::wstring target = dir / L"f.bin";
