@@ -28,16 +28,10 @@
 #include "engine/file_replace.h"
 #include "engine/local_path.h"
 #include "engine/patcher.h"
+#include "net/winhttp_handle.h"
 #include "support/patcher_access.h"
 
 namespace {
-
-struct InternetTraits {
-    using Type = HINTERNET;
-    static Type Invalid() { return nullptr; }
-    static void Close(Type h) { WinHttpCloseHandle(h); }
-};
-using UniqueInternet = UniqueHandle<InternetTraits>;
 
 uint64_t TotalBytes(const std::vector<PatchFile>& files) {
     uint64_t total = 0;

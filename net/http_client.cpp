@@ -7,15 +7,9 @@
 #include <memory>
 
 #include "app/unique_handle.h"
+#include "net/winhttp_handle.h"
 
 namespace {
-
-struct InternetHandleTraits {
-    using Type = HINTERNET;
-    static Type Invalid() { return nullptr; }
-    static void Close(Type h) { WinHttpCloseHandle(h); }
-};
-using UniqueInternet = UniqueHandle<InternetHandleTraits>;
 
 const DWORD kTimeoutMs = 30000;
 const DWORD kReadSize = 8192;
