@@ -7,7 +7,8 @@ set(VORLEN_E2E_ENVIRONMENT
     "VORLEN_SOURCE_DIR=${CMAKE_SOURCE_DIR};VORLEN_BUILD_DIR=${CMAKE_BINARY_DIR};VORLEN_E2E_PATCHER=${VORLEN_E2E_PATCHER};VORLEN_PUBLISH_TOOL=${CMAKE_BINARY_DIR}/native-publish/tools-publish/vorlen-publish")
 
 add_test(NAME e2e_patcher_build
-         COMMAND ${CMAKE_CURRENT_LIST_DIR}/build-patcher ${CMAKE_SOURCE_DIR} ${CMAKE_BINARY_DIR})
+         COMMAND ${CMAKE_CURRENT_LIST_DIR}/build-patcher ${CMAKE_SOURCE_DIR} ${CMAKE_BINARY_DIR}
+                 ${CMAKE_TOOLCHAIN_FILE})
 set_tests_properties(e2e_patcher_build PROPERTIES FIXTURES_SETUP e2e_patcher TIMEOUT 900)
 
 # vorlen_add_e2e_test(<group> <script> <Class.test_name>...): one ctest test per
