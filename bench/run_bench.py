@@ -89,13 +89,24 @@ class Bench:
         self.env = dict(os.environ)
         for name in ("VORLEN_TEST", "VORLEN_TEST_SESSION", "DISPLAY"):
             self.env.pop(name, None)
+        # The build says which Wine runs it (see cmake/wine-run): 32-bit for the
+        # shipped i686 build, 64-bit for the x86-64 build on kernels without ia32.
+        try:
+            with open(os.path.join(self.build, "wine-arch")) as f:
+                arch = f.read().strip()
+        except OSError:
+            arch = "win32"
+        self.wine_loader = "wine"
         self.env.update({
             "WINEPREFIX": os.path.join(self.build, "wineprefix"),
             "WINEDEBUG": "-all",
-            "WINEARCH": "win32",
+            "WINEARCH": arch,
             "WINEDLLOVERRIDES": "mscoree,mshtml=",
             "VORLEN_BUILD_DIR": self.build,
         })
+        if arch == "win64":
+            self.wine_loader = "/usr/lib/wine/wine64"
+            self.env["WINELOADER"] = self.wine_loader
 
     # ---- processes -------------------------------------------------------
 
@@ -109,14 +120,14 @@ class Bench:
             out.seek(0)
             output = out.read()
         if completed.returncode != 0:
-            name = command[1] if command[0] == "wine" else command[0]
+            name = command[1] if command[0] == self.wine_loader else command[0]
             raise BenchError("%s exited with %d: %s" % (
                 os.path.basename(name), completed.returncode, output.strip()[-400:]))
         return output
 
     def wine(self, program, *args, cwd, timeout=600):
         exe = os.path.join(self.programs, program + ".exe")
-        return parse_results(self.run(["wine", exe, *map(str, args)], cwd=cwd, timeout=timeout))
+        return parse_results(self.run([self.wine_loader, exe, *map(str, args)], cwd=cwd, timeout=timeout))
 
     def timed(self, command, cwd):
         start = time.perf_counter()
@@ -511,7 +522,7 @@ class Bench:
     def startup_ms(self, exe, title):
         waiter = os.path.join(self.source, "bench", "wait_painted.py")
         output = self.run([sys.executable, waiter, "--name", title, "--timeout", "60", "--",
-                           "wine", exe], cwd=os.path.join(self.data, "startup"), timeout=120)
+                           self.wine_loader, exe], cwd=os.path.join(self.data, "startup"), timeout=120)
         return float(parse_results(output)[0]["painted_ms"])
 
     def row_startup(self):
@@ -537,7 +548,7 @@ class Bench:
                 if line.startswith("model name"):
                     cpu = line.split(":", 1)[1].strip()
                     break
-        wine = subprocess.run(["wine", "--version"], env=self.env, stdout=subprocess.PIPE,
+        wine = subprocess.run([self.wine_loader, "--version"], env=self.env, stdout=subprocess.PIPE,
                               stderr=subprocess.DEVNULL, text=True).stdout.strip()
         return "%d cores (nproc), %s, %s" % (os.cpu_count(), cpu, wine)
 
