@@ -11,20 +11,19 @@ import resource
 import shutil
 import signal
 import subprocess
+import sys
 import tempfile
 import unittest
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools", "sample-game"))
+from make_sample_game import pseudo_random_bytes  # noqa: E402
 
 TOOL = os.environ.get("VORLEN_PUBLISH_TOOL", "")
 TIMEOUT = 120  # seconds; only catches a hang
 
 
 def pattern(size, seed):
-    out = bytearray()
-    counter = 0
-    while len(out) < size:
-        out += hashlib.sha256(f"{seed}:{counter}".encode()).digest()
-        counter += 1
-    return bytes(out[:size])
+    return pseudo_random_bytes(seed, size)
 
 
 class ToolFixture(unittest.TestCase):
