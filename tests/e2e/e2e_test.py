@@ -4,7 +4,7 @@ folder that vorlen-publish wrote and nginx (server/serve) serves on 127.0.0.1.
 
 Environment (tests.cmake sets it):
   VORLEN_SOURCE_DIR    the source tree
-  VORLEN_BUILD_DIR     the mingw build tree (its test-session has the Xvfb display)
+  VORLEN_BUILD_DIR     the mingw build tree (its test-session has the Xvfb displays)
   VORLEN_E2E_PATCHER   the folder of the patcher built for this test's server
                        (tests/e2e/build-patcher; its port is in the file "port")
   VORLEN_PUBLISH_TOOL  the native vorlen-publish
@@ -13,9 +13,11 @@ The patcher runs in a Wine prefix of its own (inside VORLEN_E2E_PATCHER), so no
 other test's processes can look like a running game to it."""
 import hashlib
 import os
+import random
 import re
 import shutil
 import signal
+import socket
 import subprocess
 import time
 import unittest
@@ -61,6 +63,22 @@ def read_log(path):
     return messages
 
 
+def free_port():
+    """A free port below the kernel's ephemeral range (32768 and up), so that no
+    outgoing connection and no port-0 server of a test running beside this one
+    takes it before the server binds it, and outside 20000-29999, where the end-to-end
+    patcher's port is."""
+    for _ in range(200):
+        port = random.randrange(10000, 20000)
+        with socket.socket() as s:
+            try:
+                s.bind(("127.0.0.1", port))
+            except OSError:
+                continue
+            return port
+    raise RuntimeError("no free port in 10000-19999")
+
+
 class PatcherAgainstNginx(unittest.TestCase):
     """Fixture: the sample game published into a server folder and served by nginx
     at the URL the test patcher was built with."""
@@ -71,7 +89,7 @@ class PatcherAgainstNginx(unittest.TestCase):
             self.assertTrue(value, f"{name} is not set")
         with open(os.path.join(PATCHER_DIR, "port")) as f:
             self.port = int(f.read())
-        with open(os.path.join(BUILD, "test-session", "display")) as f:
+        with open(os.path.join(BUILD, "test-session", "e2e-display")) as f:
             self.display = f.read().strip()
         self.url = f"http://127.0.0.1:{self.port}/fs"
         self.exe = os.path.join(PATCHER_DIR, "Vorlen-Patcher.exe")

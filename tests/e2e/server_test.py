@@ -12,14 +12,10 @@ import time
 import unittest
 import urllib.parse
 
+from e2e_test import free_port
+
 SOURCE = os.environ.get("VORLEN_SOURCE_DIR", os.path.join(os.path.dirname(__file__), "..", ".."))
 SERVE = os.path.join(SOURCE, "server", "serve")
-
-
-def free_port():
-    with socket.socket() as s:
-        s.bind(("127.0.0.1", 0))
-        return s.getsockname()[1]
 
 
 class ServedFolder(unittest.TestCase):
@@ -42,16 +38,20 @@ class ServedFolder(unittest.TestCase):
         cls.nginx = subprocess.Popen([SERVE, "--root", cls.root, "--listen", f"127.0.0.1:{cls.port}",
                                       "--run-dir", os.path.join(cls.scratch, "run")],
                                      stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+        # Ready when this nginx answers with this folder's list: a bare connection
+        # could also reach something else on the port.
         deadline = time.monotonic() + 15
         while True:
             try:
-                with socket.create_connection(("127.0.0.1", cls.port), timeout=1):
+                if cls.nginx.poll() is None and \
+                        cls.request(cls, "GET", "/fs/patchlist.txt")[::2] == (200, files["patchlist.txt"]):
                     break
-            except OSError:
-                if cls.nginx.poll() is not None or time.monotonic() > deadline:
-                    cls.tearDownClass()
-                    raise RuntimeError("nginx did not start")
-                time.sleep(0.1)
+            except (OSError, ValueError, IndexError):
+                pass
+            if cls.nginx.poll() is not None or time.monotonic() > deadline:
+                cls.tearDownClass()
+                raise RuntimeError("nginx did not start")
+            time.sleep(0.1)
 
     @classmethod
     def tearDownClass(cls):

@@ -11,26 +11,19 @@ import os
 import random
 import shutil
 import signal
-import socket
 import subprocess
 import sys
 import time
 import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "e2e"))
-from e2e_test import RUN_ENDINGS, PatcherAgainstMisbehavingServer, PatcherAgainstNginx  # noqa: E402
+from e2e_test import RUN_ENDINGS, PatcherAgainstMisbehavingServer, PatcherAgainstNginx, free_port  # noqa: E402
 
 HOLD_FILE = os.environ.get("VORLEN_HOLD_FILE", "")
 EMPTY_MD5 = hashlib.md5(b"").hexdigest()
 # The client's receive time-out is 30 s; a stalled transfer ends after it.
 STALL_SECONDS = 60
 STALL_RUN_SECONDS = 120
-
-
-def free_port():
-    with socket.socket() as s:
-        s.bind(("127.0.0.1", 0))
-        return s.getsockname()[1]
 
 
 class RunChecks:
