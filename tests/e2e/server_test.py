@@ -36,7 +36,7 @@ class ServedFolder(unittest.TestCase):
         cls.files = files
         cls.port = free_port()
         cls.nginx = subprocess.Popen([SERVE, "--root", cls.root, "--listen", f"127.0.0.1:{cls.port}",
-                                      "--run-dir", os.path.join(cls.scratch, "run")],
+                                      "--run-dir", os.path.join(cls.scratch, "run"), "--game-max-age", "0042"],
                                      stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
         # Ready when this nginx answers with this folder's list: a bare connection
         # could also reach something else on the port.
@@ -121,6 +121,23 @@ class NginxConfig(ServedFolder):
     def test_never_serves_a_file_the_publisher_is_still_writing(self):
         self.assertEqual(self.request("GET", "/fs/data/.vorlen-publish-0123456789abcdef.part")[0], 404)
 
+    def test_tells_caches_to_ask_for_a_release_and_to_keep_game_files_a_while(self):
+        for path in ("/fs/patchlist.txt", "/fs/Vorlen-Patcher.exe", "/fs/patcher_version.txt",
+                     "/fs/patchlist.txt.sig"):
+            status, headers, _ = self.request("GET", path)
+            self.assertEqual(headers.get("Cache-Control"), "no-cache", path)
+            if status == 200:
+                self.assertIn("ETag", headers)
+                self.assertIn("Last-Modified", headers)
+        for path in ("/fs/data/maps/forest.map", "/fs/data/patchlist.txt", "/fs/data/missing.bin"):
+            self.assertEqual(self.request("GET", path)[1].get("Cache-Control"), "public, max-age=42", path)
+        # A validator answers "unchanged" without the bytes.
+        etag = self.request("GET", "/fs/patchlist.txt")[1]["ETag"]
+        with socket.create_connection(("127.0.0.1", self.port), timeout=10) as connection:
+            connection.sendall(b"GET /fs/patchlist.txt HTTP/1.1\r\nHost: 127.0.0.1\r\nIf-None-Match: "
+                               + etag.encode() + b"\r\nConnection: close\r\n\r\n")
+            self.assertTrue(connection.recv(65536).startswith(b"HTTP/1.1 304 "))
+
     def test_refuses_methods_other_than_get_and_head(self):
         for method in ("POST", "PUT", "DELETE"):
             self.assertEqual(self.request(method, "/fs/patchlist.txt")[0], 403, method)
@@ -139,6 +156,11 @@ class ServeScript(unittest.TestCase):
             self.assertIn(b"nginx cannot take the path", result.stderr)
         finally:
             shutil.rmtree(scratch, ignore_errors=True)
+
+    def test_refuses_a_lifetime_that_is_not_whole_seconds(self):
+        result = subprocess.run([SERVE, "--root", "/", "--game-max-age", "5m"], capture_output=True, timeout=30)
+        self.assertEqual(result.returncode, 2)
+        self.assertIn(b"--game-max-age wants whole seconds", result.stderr)
 
     def test_reports_a_port_in_use_and_exits(self):
         scratch = tempfile.mkdtemp(prefix="vorlen-serve-test-")
