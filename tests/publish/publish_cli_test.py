@@ -150,6 +150,54 @@ class PublishedFolder(ToolFixture):
         with open(os.path.join(self.server, "change.txt"), "rb") as f:
             self.assertEqual(f.read(), b"new content")
 
+    def test_publishing_again_writes_only_what_changed(self):
+        """Caches tell files apart by their time and inode (nginx's ETag and
+        Last-Modified): a file rewritten with the same bytes looks changed."""
+        self.put("same.pak", pattern(300000, 5))
+        self.put("data/same-size.dat", b"AAAA")
+        self.put("data/grows.dat", b"short")
+        exe = os.path.join(self.scratch, "new-patcher.exe")
+        with open(exe, "wb") as f:
+            f.write(b"MZ" + pattern(5000, 6))
+        self.assertPublished(self.publish("--patcher-version", "1.0.6.0", "--patcher-exe", exe))
+
+        def stamps():
+            found = {}
+            for folder, _, names in os.walk(self.server):
+                for name in names:
+                    info = os.stat(os.path.join(folder, name))
+                    found[os.path.relpath(os.path.join(folder, name), self.server)] = (info.st_ino, info.st_mtime_ns)
+            return found
+
+        before = stamps()
+        result = self.publish("--patcher-version", "1.0.6.0", "--patcher-exe", exe)
+        self.assertPublished(result)
+        self.assertEqual(stamps(), before)
+        self.assertIn(b"0 written, 3 already in place", result.stdout)
+        self.assertIn(b"patchlist.txt: 3 entries (unchanged)", result.stdout)
+
+        # Same size, other bytes: the recorded digest tells it apart; a longer file
+        # and a new one are written; the executable, the version and the rest stay.
+        self.put("data/same-size.dat", b"BBBB")
+        self.put("data/grows.dat", b"much longer now")
+        self.put("data/new.dat", b"new")
+        self.assertPublished(self.publish("--patcher-version", "1.0.6.0", "--patcher-exe", exe))
+        after = stamps()
+        changed = sorted(path for path in after if after[path] != before.get(path))
+        self.assertEqual(changed, ["data/grows.dat", "data/new.dat", "data/same-size.dat", "patchlist.txt"])
+        for path in ("data/same-size.dat", "data/grows.dat", "data/new.dat", "same.pak"):
+            with open(os.path.join(self.server, path), "rb") as f, open(os.path.join(self.game, path), "rb") as g:
+                self.assertEqual(f.read(), g.read(), path)
+        self.assertIn(b"data/same-size.dat " + hashlib.md5(b"BBBB").hexdigest().encode() + b" 4\n",
+                      self.list_bytes())
+
+        # A server file that no longer matches its recorded size is put right.
+        with open(os.path.join(self.server, "same.pak"), "ab") as f:
+            f.write(b"damage")
+        self.assertPublished(self.publish())
+        with open(os.path.join(self.server, "same.pak"), "rb") as f:
+            self.assertEqual(f.read(), pattern(300000, 5))
+
     def test_warns_about_paths_that_may_be_too_long_for_windows(self):
         deep = "/".join(["folder-" + "x" * 40] * 5) + "/file.dat"  # 248 characters
         self.put(deep, b"x")

@@ -1,6 +1,7 @@
 #include "tools/publish/publisher.h"
 
 #include <cstdio>
+#include <map>
 #include <system_error>
 #include <vector>
 
@@ -203,6 +204,49 @@ bool ListReadsBack(const std::vector<PatchFile>& meant, const std::string& writt
     return true;
 }
 
+// What the server folder holds from the previous release: its list's text and,
+// by path, the digest and size it recorded for each file.
+struct PublishedRelease {
+    std::string listText;
+    std::map<std::string, PatchFile> entries;
+};
+
+PublishedRelease ReadPublishedRelease(const fs::path& serverFolder) {
+    PublishedRelease release;
+    if (!ReadWholeFile(serverFolder / kPatchListName, release.listText, kLargestListBytes)) {
+        release.listText.clear();
+        return release;
+    }
+    for (PatchFile& entry : ParsePatchList(release.listText)) {
+        if (entry.md5.size() == 32) release.entries[entry.path] = entry;
+    }
+    return release;
+}
+
+bool IsFileOfSize(const fs::path& path, uint64_t size) {
+    std::error_code code;
+    return fs::is_regular_file(path, code) && fs::file_size(path, code) == size && !code;
+}
+
+// Puts `source` at `target` unless the bytes there are already the same, which
+// `recorded` (a digest and size the previous release wrote down, or empty)
+// vouches for together with the target's size. A file rewritten with the same
+// bytes would still get a new time and inode, and with them a new ETag and
+// Last-Modified: every cache in front of the server would fetch it again. A
+// file that differs is read twice (digest, then copy); a new one, or one whose
+// size changed, is read once, digested while it is copied.
+bool PlaceFile(const fs::path& source, const fs::path& target, uint64_t expectedSize,
+               const PatchFile* recorded, const CopyProgress& onBytes, CopiedFile& placed, bool& written,
+               std::string& error) {
+    written = false;
+    if (recorded != nullptr && recorded->size == expectedSize && IsFileOfSize(target, expectedSize)) {
+        if (!DigestFile(source, kLargestListedSize, onBytes, placed, error)) return false;
+        if (placed.md5 == recorded->md5 && placed.size == recorded->size) return true;
+    }
+    written = true;
+    return CopyFileWithDigest(source, target, kLargestListedSize, onBytes, placed, error);
+}
+
 }  // namespace
 
 bool Publish(const PublishOptions& options, std::ostream& out, std::ostream& err) {
@@ -244,14 +288,19 @@ bool Publish(const PublishOptions& options, std::ostream& out, std::ostream& err
     for (const GameFile& file : files) totalBytes += file.size;
     ProgressLines progress(err, options.quiet, files.size(), totalBytes);
 
+    const PublishedRelease previous = ReadPublishedRelease(options.serverFolder);
     std::vector<PatchFile> entries;
     uint64_t bytesDone = 0;
+    size_t filesWritten = 0;
     std::string error;
     for (const GameFile& file : files) {
         CopiedFile copied;
+        bool written = false;
         auto onBytes = [&](uint64_t fileBytes) { progress.Report(entries.size(), bytesDone + fileBytes); };
-        if (!CopyFileWithDigest(file.source, PathBelow(options.serverFolder, file.path), kLargestListedSize,
-                                onBytes, copied, error)) {
+        const auto recorded = previous.entries.find(file.path);
+        if (!PlaceFile(file.source, PathBelow(options.serverFolder, file.path), file.size,
+                       recorded != previous.entries.end() ? &recorded->second : nullptr, onBytes, copied,
+                       written, error)) {
             return Refuse(err, error + "; the list was not changed");
         }
         PatchFile entry;
@@ -260,19 +309,36 @@ bool Publish(const PublishOptions& options, std::ostream& out, std::ostream& err
         entry.size = static_cast<uint32_t>(copied.size);
         entries.push_back(entry);
         bytesDone += copied.size;
+        if (written) ++filesWritten;
         progress.Report(entries.size(), bytesDone);
     }
 
+    bool exeWritten = false;
     if (!options.patcherExe.empty()) {
+        // The executable is in no list: the copy in place is its own record.
+        const fs::path target = options.serverFolder / kPatcherExeName;
+        PatchFile inPlace;
+        CopiedFile digested;
+        std::error_code code;
+        const uint64_t exeSize = fs::file_size(options.patcherExe, code);
+        const bool comparable = !code && IsFileOfSize(target, exeSize) &&
+                                DigestFile(target, kLargestListedSize, nullptr, digested, error);
+        inPlace.md5 = digested.md5;
+        inPlace.size = static_cast<uint32_t>(digested.size);
         CopiedFile copied;
-        if (!CopyFileWithDigest(options.patcherExe, options.serverFolder / kPatcherExeName, kLargestListedSize,
-                                nullptr, copied, error)) {
+        if (!PlaceFile(options.patcherExe, target, exeSize, comparable ? &inPlace : nullptr, nullptr, copied,
+                       exeWritten, error)) {
             return Refuse(err, error + "; the list was not changed");
         }
     }
     // The copies reach the disk before any file that points players at them.
-    FlushAllToDisk();
-    if (!version.empty()) {
+    if (filesWritten > 0 || exeWritten) FlushAllToDisk();
+    std::string versionInPlace;
+    const bool versionWritten =
+        !version.empty() &&
+        !(ReadWholeFile(options.serverFolder / kVersionFileName, versionInPlace, 64) &&
+          versionInPlace == version + "\n");
+    if (versionWritten) {
         auto isVersion = [&](const std::string& written, std::string& reason) {
             std::string readBack;
             std::string line = written.substr(0, written.find('\n'));
@@ -290,7 +356,10 @@ bool Publish(const PublishOptions& options, std::ostream& out, std::ostream& err
     auto readsBack = [&](const std::string& written, std::string& reason) {
         return ListReadsBack(entries, written, reason);
     };
-    if (!WriteFileAtomically(options.serverFolder / kPatchListName, list, readsBack, error)) {
+    // An unchanged list keeps its time and ETag too: caches then keep answering
+    // "not modified" for it.
+    const bool listWritten = list != previous.listText;
+    if (listWritten && !WriteFileAtomically(options.serverFolder / kPatchListName, list, readsBack, error)) {
         return Refuse(err, error);
     }
 
@@ -301,9 +370,15 @@ bool Publish(const PublishOptions& options, std::ostream& out, std::ostream& err
     if (!options.quiet) {
         out << "Published " << entries.size() << " files (" << FormatBytes(totalBytes) << ") to "
             << DisplayPath(options.serverFolder) << "\n";
-        out << "  " << kPatchListName << ": " << entries.size() << " entries\n";
-        if (!options.patcherExe.empty()) out << "  " << kPatcherExeName << ": " << DisplayPath(options.patcherExe) << "\n";
-        if (!version.empty()) out << "  " << kVersionFileName << ": " << version << "\n";
+        out << "  game files: " << filesWritten << " written, " << entries.size() - filesWritten
+            << " already in place\n";
+        out << "  " << kPatchListName << ": " << entries.size() << " entries"
+            << (listWritten ? "" : " (unchanged)") << "\n";
+        if (!options.patcherExe.empty()) {
+            out << "  " << kPatcherExeName << ": " << DisplayPath(options.patcherExe)
+                << (exeWritten ? "" : " (unchanged)") << "\n";
+        }
+        if (!version.empty()) out << "  " << kVersionFileName << ": " << version << (versionWritten ? "" : " (unchanged)") << "\n";
     }
     return true;
 }

@@ -78,63 +78,87 @@ std::string Reason() {
     return code != 0 ? std::string(": ") + std::strerror(code) : std::string();
 }
 
-bool ReadWholeFile(const fs::path& path, std::string& bytes) {
+}  // namespace
+
+bool ReadWholeFile(const fs::path& path, std::string& bytes, uint64_t maxSize) {
+    std::error_code code;
+    const uintmax_t size = fs::file_size(path, code);
+    if (code || size > maxSize) return false;
     std::ifstream in(path, std::ios::binary);
     if (!in) return false;
     bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    return !in.bad();
+    return !in.bad() && bytes.size() <= maxSize;
 }
 
-}  // namespace
+namespace {
 
-bool CopyFileWithDigest(const fs::path& source, const fs::path& target, uint64_t maxSize,
-                        const CopyProgress& onProgress, CopiedFile& copied, std::string& error) {
+// Reads `source` to its end through the digest, handing every block to `sink`
+// (when given). Fails when more than `maxSize` bytes arrive (the file grew).
+bool ReadWithDigest(const fs::path& source, uint64_t maxSize, const CopyProgress& onProgress,
+                    const std::function<bool(const char*, size_t)>& sink, CopiedFile& digested,
+                    std::string& error) {
     errno = 0;
     std::ifstream in(source, std::ios::binary);
     if (!in) {
         error = "cannot open " + DisplayPath(source) + Reason();
         return false;
     }
+    Md5 md5;
+    uint64_t done = 0;
+    std::vector<char> buffer(1 << 20);
+    while (in) {
+        in.read(buffer.data(), static_cast<std::streamsize>(buffer.size()));
+        const std::streamsize got = in.gcount();
+        if (got <= 0) break;
+        done += static_cast<uint64_t>(got);
+        if (done > maxSize) {
+            error = DisplayPath(source) + " grew past its size while it was being published";
+            return false;
+        }
+        md5.Update(buffer.data(), static_cast<size_t>(got));
+        if (sink && !sink(buffer.data(), static_cast<size_t>(got))) return false;
+        if (onProgress) onProgress(done);
+    }
+    if (in.bad()) {
+        error = "cannot read " + DisplayPath(source) + Reason();
+        return false;
+    }
+    digested.md5 = ToHex(md5.Finish());
+    digested.size = done;
+    return true;
+}
+
+}  // namespace
+
+bool DigestFile(const fs::path& source, uint64_t maxSize, const CopyProgress& onProgress,
+                CopiedFile& digested, std::string& error) {
+    return ReadWithDigest(source, maxSize, onProgress, nullptr, digested, error);
+}
+
+bool CopyFileWithDigest(const fs::path& source, const fs::path& target, uint64_t maxSize,
+                        const CopyProgress& onProgress, CopiedFile& copied, std::string& error) {
     if (!MakeParentFolder(target, error)) return false;
     StagingFile staging(target);
     {
+        errno = 0;
         std::ofstream out(staging.Path(), std::ios::binary | std::ios::trunc);
         if (!out) {
             error = "cannot create a temporary file for " + DisplayPath(target) + Reason();
             return false;
         }
-        Md5 md5;
-        uint64_t done = 0;
-        std::vector<char> buffer(1 << 20);
-        while (in) {
-            in.read(buffer.data(), static_cast<std::streamsize>(buffer.size()));
-            const std::streamsize got = in.gcount();
-            if (got <= 0) break;
-            done += static_cast<uint64_t>(got);
-            if (done > maxSize) {
-                error = DisplayPath(source) + " grew past its size while it was being published";
-                return false;
-            }
-            md5.Update(buffer.data(), static_cast<size_t>(got));
+        auto write = [&](const char* bytes, size_t count) {
             errno = 0;
-            if (!out.write(buffer.data(), got)) {
-                error = "cannot write " + DisplayPath(target) + Reason();
-                return false;
-            }
-            if (onProgress) onProgress(done);
-        }
-        if (in.bad()) {
-            error = "cannot read " + DisplayPath(source) + Reason();
+            if (out.write(bytes, static_cast<std::streamsize>(count))) return true;
+            error = "cannot write " + DisplayPath(target) + Reason();
             return false;
-        }
+        };
+        if (!ReadWithDigest(source, maxSize, onProgress, write, copied, error)) return false;
         errno = 0;
         out.close();
         if (out.fail()) {
             error = "cannot write " + DisplayPath(target) + Reason();
             return false;
         }
-        copied.md5 = ToHex(md5.Finish());
-        copied.size = done;
     }
     return staging.Commit(false, error);
 }
@@ -158,7 +182,7 @@ bool WriteFileAtomically(const fs::path& target, const std::string& content, con
         }
     }
     std::string written;
-    if (!ReadWholeFile(staging.Path(), written) || written != content) {
+    if (!ReadWholeFile(staging.Path(), written, content.size()) || written != content) {
         error = "cannot write " + DisplayPath(target) + ": reading it back did not give what was written";
         return false;
     }

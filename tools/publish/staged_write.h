@@ -25,6 +25,14 @@ bool CopyFileWithDigest(const std::filesystem::path& source, const std::filesyst
                         uint64_t maxSize, const CopyProgress& onProgress, CopiedFile& copied,
                         std::string& error);
 
+// Reads `source` only for its digest and size; fails like CopyFileWithDigest.
+bool DigestFile(const std::filesystem::path& source, uint64_t maxSize, const CopyProgress& onProgress,
+                CopiedFile& digested, std::string& error);
+
+// Reads a whole file of at most `maxSize` bytes; false when it cannot, or when
+// it is larger.
+bool ReadWholeFile(const std::filesystem::path& path, std::string& bytes, uint64_t maxSize);
+
 // Checks the bytes read back from the temporary file before the rename; false
 // and a reason when they are not what was meant.
 using ContentCheck = std::function<bool(const std::string& written, std::string& reason)>;
