@@ -4,6 +4,7 @@ listening on 127.0.0.1, in a private working folder.
 
     edge = EdgeCache(work_dir, listen_port, origin_port)
     ...
+    edge.purge_all()  # as an operator purges a CDN
     edge.counters()   # {"MAIN.cache_hit": n, "MAIN.cache_miss": n, ...}
     edge.stop()"""
 import json
@@ -15,6 +16,7 @@ import urllib.request
 
 VARNISHD = shutil.which("varnishd") or "/usr/sbin/varnishd"
 VARNISHSTAT = shutil.which("varnishstat") or "/usr/bin/varnishstat"
+VARNISHADM = shutil.which("varnishadm") or "/usr/bin/varnishadm"
 
 
 class EdgeCache:
@@ -32,7 +34,7 @@ class EdgeCache:
         self.log = open(os.path.join(work_dir, "varnish.log"), "wb")
         self.process = subprocess.Popen(
             [VARNISHD, "-F", "-a", f"127.0.0.1:{port}", "-b", f"127.0.0.1:{origin_port}",
-             "-n", self.dir, "-s", "malloc,64m"],
+             "-n", self.dir, "-s", "malloc,256m"],
             stdin=subprocess.DEVNULL, stdout=self.log, stderr=subprocess.STDOUT)
         deadline = time.monotonic() + 30
         while True:
@@ -46,6 +48,11 @@ class EdgeCache:
                 self.stop()
                 raise RuntimeError(f"varnishd did not start; see {self.log.name}")
             time.sleep(0.2)
+
+    def purge_all(self):
+        """Drops every stored object, as an operator purges a CDN after a release."""
+        subprocess.run([VARNISHADM, "-n", self.dir, "ban", "req.url ~ ."], check=True, timeout=30,
+                       stdout=subprocess.DEVNULL)
 
     def counters(self):
         """Varnish's own counters, by name."""

@@ -39,6 +39,11 @@ vorlen_add_e2e_test(e2e ${CMAKE_CURRENT_LIST_DIR}/e2e_test.py
   EndToEndMisbehaving.test_a_file_cut_short_by_the_server_fails_its_digest
   EndToEndMisbehaving.test_the_close_button_cancels_a_download_in_progress)
 
+# Through a Varnish edge with its built-in VCL, in front of nginx.
+vorlen_add_e2e_test(cache ${CMAKE_CURRENT_LIST_DIR}/cache_test.py
+  ThroughACache.test_a_new_release_is_never_hidden_by_the_edge
+  ReplacedWhileDownloading.test_a_file_renamed_into_place_mid_download_is_never_installed_wrong)
+
 # The nginx configuration on its own, without Wine.
 foreach(group NginxConfig ServeScript)
   add_test(NAME server.${group} COMMAND python3 ${CMAKE_CURRENT_LIST_DIR}/server_test.py -v ${group})
