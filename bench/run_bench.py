@@ -539,6 +539,68 @@ class Bench:
                      "minimal window %.0f ms" % median(ref), "x%.1f" % (median(ours) / median(ref)),
                      "", None)
 
+    def publish_tool(self):
+        tool = os.path.join(self.build, "native-publish", "tools-publish", "vorlen-publish")
+        if not os.access(tool, os.X_OK):
+            raise BenchError("the native vorlen-publish is not built (scripts/bench builds it)")
+        return tool
+
+    @staticmethod
+    def stamps(folder):
+        found = {}
+        for parent, _, names in os.walk(folder):
+            for name in names:
+                info = os.stat(os.path.join(parent, name))
+                found[os.path.join(parent, name)] = (info.st_ino, info.st_mtime_ns)
+        return found
+
+    def row_publish(self):
+        """The operator's tool (native, Linux) on the check rows' files: a first
+        publish into an empty server folder against cp -r plus md5sum of the same
+        tree, and a re-publish with nothing changed, which must write nothing."""
+        tool = self.publish_tool()
+        game = os.path.join(self.data, "game")
+        out = os.path.join(self.data, "publish-out")
+        copy = os.path.join(self.data, "publish-cp")
+        files = [os.path.join(game, p) for name in ("large.lst", "small.lst") for p in self.list_paths(game, name)]
+        total = sum(os.path.getsize(p) for p in files)
+
+        def first_publish():
+            shutil.rmtree(out, ignore_errors=True)
+            os.sync()
+            start = time.perf_counter()
+            self.run([tool, "--quiet", game, out])
+            return (time.perf_counter() - start) * 1000
+
+        def copy_and_digest():
+            shutil.rmtree(copy, ignore_errors=True)
+            os.sync()
+            start = time.perf_counter()
+            self.run(["cp", "-r", game, copy])
+            self.run(["sh", "-c", 'find "$1" -type f -print0 | xargs -0 md5sum >/dev/null', "sh", game])
+            return (time.perf_counter() - start) * 1000
+
+        ours, ref = self.interleaved(first_publish, copy_and_digest)
+        shutil.rmtree(copy, ignore_errors=True)
+        what = "Publish, first, %d files (%.0f MB)" % (len(files) + 2, total / MB)
+        self.add_row(7, what, "%.0f ms" % ours, "cp -r + md5sum %.0f ms" % ref, "%.2f" % (ref / ours),
+                     ">= 1.0", ref / ours >= 1.0)
+        before = self.stamps(out)
+        again = []
+        for _ in range(self.runs):
+            start = time.perf_counter()
+            self.run([tool, "--quiet", game, out])
+            again.append((time.perf_counter() - start) * 1000)
+        written = sum(1 for path, stamp in self.stamps(out).items() if before.get(path) != stamp)
+        md5 = []
+        for _ in range(self.runs):
+            start = time.perf_counter()
+            self.run(["sh", "-c", 'find "$1" -type f -print0 | xargs -0 md5sum >/dev/null', "sh", game])
+            md5.append((time.perf_counter() - start) * 1000)
+        self.add_row("7b", "  again, nothing changed: files written", "%d (%.0f ms)" % (written, median(again)),
+                     "md5sum %.0f ms" % median(md5), "", "0 written", written == 0)
+        shutil.rmtree(out, ignore_errors=True)
+
     # ---- the whole run ---------------------------------------------------
 
     def machine(self):
@@ -568,6 +630,7 @@ class Bench:
             (4, "Memory", self.row_memory),
             (5, "Frame", self.row_frame),
             (6, "Start-up", self.row_startup),
+            (7, "Publish", self.row_publish),
         ]
         try:
             os.makedirs(self.data, exist_ok=True)
