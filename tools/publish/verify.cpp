@@ -139,13 +139,15 @@ private:
     bool FetchList(std::string& listText);
     void CheckAgainstFolderList(const std::string& listText, size_t liveFiles);
     bool CheckPatcher();
-    void CheckFile(const std::string& name, const Expected& expected, bool mustBeProgram);
+    // A game file counts towards the progress line; the patcher must be a program.
+    enum class FileKind { Game, Patcher };
+    void CheckFile(const std::string& name, const Expected& expected, FileKind kind);
     FetchResult FetchText(const std::string& name, std::string& text);
     void Report(const std::string& name, const std::string& problem);
     void ShowProgress(bool now);
     void Summarize(const std::string& what);
 
-    const VerifyOptions& options;
+    const VerifyOptions options;
     std::ostream& out;
     ProgressLine progress;
     HttpFetch fetch;
@@ -210,7 +212,7 @@ void VerifyRun::CheckAgainstFolderList(const std::string& listText, size_t liveF
                                " files, " + std::to_string(localText.size()) + " bytes)");
 }
 
-void VerifyRun::CheckFile(const std::string& name, const Expected& expected, bool mustBeProgram) {
+void VerifyRun::CheckFile(const std::string& name, const Expected& expected, FileKind kind) {
     Md5 md5;
     char head[2] = {};
     uint64_t headBytes = 0;
@@ -218,7 +220,7 @@ void VerifyRun::CheckFile(const std::string& name, const Expected& expected, boo
     const FetchResult result = fetch.Get(FileUrl(options.baseUrl, name), limit, [&](const char* data, size_t length) {
         md5.Update(data, length);
         for (size_t i = 0; i < length && headBytes < sizeof head; ++i) head[headBytes++] = data[i];
-        if (expected.known) {
+        if (kind == FileKind::Game) {
             listedBytesDone += length;
             ShowProgress(false);
         }
@@ -233,7 +235,7 @@ void VerifyRun::CheckFile(const std::string& name, const Expected& expected, boo
                       std::to_string(expected.size);
         } else if (expected.known && digest != AsciiLower(expected.md5)) {
             problem = "wrong digest: " + digest + ", " + expected.source + " " + expected.md5;
-        } else if (mustBeProgram && (headBytes < 2 || head[0] != 'M' || head[1] != 'Z')) {
+        } else if (kind == FileKind::Patcher && (headBytes < 2 || head[0] != 'M' || head[1] != 'Z')) {
             problem = result.bytes == 0 ? "empty" : "not a Windows executable";
         }
     }
@@ -277,7 +279,7 @@ bool VerifyRun::CheckPatcher() {
             }
         }
     }
-    if (published || localHasExe) CheckFile(kPatcherExeName, localHasExe ? localExe : Expected(), true);
+    if (published || localHasExe) CheckFile(kPatcherExeName, localHasExe ? localExe : Expected(), FileKind::Patcher);
     return published;
 }
 
@@ -343,7 +345,7 @@ bool VerifyRun::Run() {
         expected.md5 = entry.md5;
         expected.source = "listed";
         const uint64_t doneBefore = listedBytesDone;
-        CheckFile(entry.path, expected, false);
+        CheckFile(entry.path, expected, FileKind::Game);
         // Whatever arrived, the progress moves on by the listed size.
         listedBytesDone = doneBefore + entry.size;
         ++filesChecked;
