@@ -1,13 +1,15 @@
 // vorlen-publish: turns a folder of game files into the folder a web server
-// serves to the patcher.
+// serves to the patcher, and checks what a server serves from it.
 
 #include <filesystem>
 #include <iostream>
 #include <string>
 #include <vector>
 
+#include "tools/publish/command_argument.h"
 #include "tools/publish/platform_files.h"
 #include "tools/publish/publisher.h"
+#include "tools/publish/verify_command.h"
 
 #ifdef _WIN32
 #include <windows.h>
@@ -19,6 +21,7 @@ namespace {
 
 const char kUsage[] =
     "Usage: vorlen-publish [options] GAME_FOLDER SERVER_FOLDER\n"
+    "       vorlen-publish verify [options] BASE_URL   (see below)\n"
     "\n"
     "Publishes the game files in GAME_FOLDER for the Vorlen patcher: copies them into\n"
     "SERVER_FOLDER (made if missing) and writes SERVER_FOLDER/patchlist.txt, one line\n"
@@ -48,10 +51,7 @@ const char kUsage[] =
     "\n"
     "Exit status: 0 published, 1 refused or failed, 2 wrong usage.\n";
 
-struct Argument {
-    std::string text;  // UTF-8 on Windows, the bytes as given on Linux
-    fs::path path;
-};
+using Argument = CommandArgument;
 
 int UsageError(const std::string& message) {
     std::cerr << "vorlen-publish: " << message << "\nTry 'vorlen-publish --help'.\n";
@@ -59,6 +59,9 @@ int UsageError(const std::string& message) {
 }
 
 int Run(const std::vector<Argument>& args) {
+    if (!args.empty() && args[0].text == "verify") {
+        return RunVerifyCommand(std::vector<Argument>(args.begin() + 1, args.end()));
+    }
     PublishOptions options;
     std::vector<const Argument*> folders;
     for (size_t i = 0; i < args.size(); ++i) {
@@ -77,7 +80,7 @@ int Run(const std::vector<Argument>& args) {
         }
 
         if (name == "-h" || name == "--help") {
-            std::cout << kUsage;
+            std::cout << kUsage << "\n" << kVerifyUsage;
             return 0;
         } else if (name == "-q" || name == "--quiet") {
             options.quiet = true;

@@ -1,0 +1,22 @@
+#pragma once
+
+#include <filesystem>
+#include <ostream>
+#include <string>
+
+// What one verify run checks, and how it reports.
+struct VerifyOptions {
+    std::string baseUrl;                // as ParseBaseUrl leaves it: no trailing slash
+    std::filesystem::path localFolder;  // empty: no comparison with a server folder
+    int timeoutSeconds = 30;            // for a connection and for an answer that stalls
+    bool quiet = false;                 // problems only: no summary
+    bool progress = false;              // a progress line on `err`, which is a terminal
+};
+
+// Fetches, from the base URL, what a patcher fetches: patchlist.txt, then the
+// version file and, when that is published, the patcher; then every listed
+// file, streamed through MD5 and compared with its listed size and digest. With
+// a local folder the live list, version file and patcher must also equal the
+// folder's. Writes one line per problem and a summary to `out`; true when
+// everything matches.
+bool Verify(const VerifyOptions& options, std::ostream& out, std::ostream& err);

@@ -1,0 +1,126 @@
+#include "tools/publish/verify_command.h"
+
+#include <cstdio>
+#include <iostream>
+#include <string>
+#include <system_error>
+
+#include "tools/publish/platform_files.h"
+#include "tools/publish/server_url.h"
+#include "tools/publish/verify.h"
+
+#ifdef _WIN32
+#include <io.h>
+#else
+#include <unistd.h>
+#endif
+
+namespace fs = std::filesystem;
+
+const char kVerifyUsage[] =
+    "Usage: vorlen-publish verify [options] BASE_URL\n"
+    "\n"
+    "Checks that the server at BASE_URL, the patcher's server URL (for example\n"
+    "http://host/fs), serves what the players need: fetches patchlist.txt as the\n"
+    "patcher does, then every listed file, and compares each file's size and MD5\n"
+    "with the list; also patcher_version.txt and, when that is published,\n"
+    "Vorlen-Patcher.exe. Prints one line per problem (missing, HTTP status, wrong\n"
+    "size, wrong digest, cut short, stalled, connection failed) and a summary.\n"
+    "Files are streamed, one at a time, over one connection.\n"
+    "\n"
+    "Options:\n"
+    "  --local SERVER_FOLDER  also require the live list, version file and patcher\n"
+    "                         to equal those in SERVER_FOLDER, the folder the\n"
+    "                         release was published into. Without it, a cache or\n"
+    "                         mirror that still serves a whole older release passes:\n"
+    "                         its old list matches its old files.\n"
+    "  --timeout SECONDS      give up on a connection, or on an answer that sends\n"
+    "                         nothing, after this long (30 unless told)\n"
+    "  -q, --quiet            print nothing but problems\n"
+    "  -h, --help             show this text\n"
+    "\n"
+    "Exit status: 0 everything matches, 1 a problem was found, 2 wrong usage.\n";
+
+namespace {
+
+const int kLongestTimeout = 3600;
+
+int UsageError(const std::string& message) {
+    std::cerr << "vorlen-publish verify: " << message << "\nTry 'vorlen-publish verify --help'.\n";
+    return 2;
+}
+
+bool ParseSeconds(const std::string& text, int& seconds) {
+    if (text.empty() || text.size() > 4) return false;
+    int value = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9') return false;
+        value = value * 10 + (c - '0');
+    }
+    if (value < 1 || value > kLongestTimeout) return false;
+    seconds = value;
+    return true;
+}
+
+bool StderrIsTerminal() {
+#ifdef _WIN32
+    return _isatty(_fileno(stderr)) != 0;
+#else
+    return isatty(STDERR_FILENO) != 0;
+#endif
+}
+
+}  // namespace
+
+int RunVerifyCommand(const std::vector<CommandArgument>& args) {
+    VerifyOptions options;
+    std::vector<const CommandArgument*> urls;
+    for (size_t i = 0; i < args.size(); ++i) {
+        std::string name = args[i].text;
+        std::string value;
+        const CommandArgument* valueArg = nullptr;
+        const size_t equals = name.find('=');
+        const bool takesValue = name.rfind("--local", 0) == 0 || name.rfind("--timeout", 0) == 0;
+        if (takesValue && equals != std::string::npos) {
+            value = name.substr(equals + 1);
+            name = name.substr(0, equals);
+        } else if (takesValue) {
+            if (i + 1 >= args.size()) return UsageError(name + " needs a value");
+            valueArg = &args[++i];
+            value = valueArg->text;
+        }
+
+        if (name == "-h" || name == "--help") {
+            std::cout << kVerifyUsage;
+            return 0;
+        } else if (name == "-q" || name == "--quiet") {
+            options.quiet = true;
+        } else if (name == "--local") {
+            if (value.empty()) return UsageError("--local needs a value");
+            options.localFolder = valueArg != nullptr ? valueArg->path : PathBelow("", value);
+        } else if (name == "--timeout") {
+            if (!ParseSeconds(value, options.timeoutSeconds)) {
+                return UsageError("--timeout wants whole seconds from 1 to " + std::to_string(kLongestTimeout) +
+                                  ", not '" + value + "'");
+            }
+        } else if (name == "--") {
+            for (++i; i < args.size(); ++i) urls.push_back(&args[i]);
+        } else if (name.size() > 1 && name[0] == '-') {
+            return UsageError("unknown option " + name);
+        } else {
+            urls.push_back(&args[i]);
+        }
+    }
+    if (urls.size() != 1) return UsageError("give the server's base URL");
+    if (!ParseBaseUrl(urls[0]->text, options.baseUrl)) {
+        return UsageError("'" + urls[0]->text + "' is not an http:// or https:// URL");
+    }
+    std::error_code code;
+    if (!options.localFolder.empty() &&
+        !fs::is_regular_file(options.localFolder / "patchlist.txt", code)) {
+        return UsageError("--local: " + DisplayPath(options.localFolder) +
+                          " is not a server folder (it has no patchlist.txt)");
+    }
+    options.progress = !options.quiet && StderrIsTerminal();
+    return Verify(options, std::cout, std::cerr) ? 0 : 1;
+}
