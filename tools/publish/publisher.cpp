@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "engine/patch_list.h"
+#include "tools/publish/format_bytes.h"
 #include "tools/publish/game_folder.h"
 #include "tools/publish/patcher_version.h"
 #include "tools/publish/platform_files.h"
@@ -54,20 +55,6 @@ void WarnAboutLongPaths(const std::vector<GameFile>& files, std::ostream& err) {
         << " characters, the longest " << longest->path << " (" << Utf16Length(longest->path)
         << "); with the game folder's own path they may pass Windows' 259-character limit and fail "
            "to install\n";
-}
-
-std::string FormatBytes(uint64_t bytes) {
-    char text[32];
-    if (bytes < 1024) {
-        std::snprintf(text, sizeof text, "%llu B", static_cast<unsigned long long>(bytes));
-    } else if (bytes < (1ull << 20)) {
-        std::snprintf(text, sizeof text, "%.1f KiB", bytes / 1024.0);
-    } else if (bytes < (1ull << 30)) {
-        std::snprintf(text, sizeof text, "%.1f MiB", bytes / 1048576.0);
-    } else {
-        std::snprintf(text, sizeof text, "%.2f GiB", bytes / 1073741824.0);
-    }
-    return text;
 }
 
 // True when `inner` is `outer` or lies inside it, compared by path components.

@@ -8,6 +8,7 @@
 
 #include "engine/patch_list.h"
 #include "engine/path_safety.h"
+#include "tools/publish/format_bytes.h"
 #include "tools/publish/http_fetch.h"
 #include "tools/publish/md5.h"
 #include "tools/publish/patcher_version.h"
@@ -30,20 +31,6 @@ const char* const kPatcherExeName = "Vorlen-Patcher.exe";
 const uint64_t kLargestTextBytes = 16u << 20;
 // The publisher refuses a patcher of 4 GiB or more.
 const uint64_t kLargestPatcherBytes = 0xFFFFFFFFull;
-
-std::string FormatBytes(uint64_t bytes) {
-    char text[32];
-    if (bytes < 1024) {
-        std::snprintf(text, sizeof text, "%llu B", static_cast<unsigned long long>(bytes));
-    } else if (bytes < (1ull << 20)) {
-        std::snprintf(text, sizeof text, "%.1f KiB", bytes / 1024.0);
-    } else if (bytes < (1ull << 30)) {
-        std::snprintf(text, sizeof text, "%.1f MiB", bytes / 1048576.0);
-    } else {
-        std::snprintf(text, sizeof text, "%.2f GiB", bytes / 1073741824.0);
-    }
-    return text;
-}
 
 // What a fetched resource must be. A size and digest come from the list or
 // from the server folder's copy (`source` says which, for messages).
