@@ -9,6 +9,10 @@
 #else
 #include <fcntl.h>
 #include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <vector>
 #endif
 
 namespace fs = std::filesystem;
@@ -79,6 +83,13 @@ void SyncFolderToDisk(const fs::path&) {}
 
 // Windows flushes a whole volume only for administrators; the copies are left
 // to the cache, which NTFS writes back in order.
+KernelCopy CopyInKernel(const fs::path&, const fs::path&, uint64_t,
+                        const std::function<bool(const char*, size_t)>&, uint64_t&, std::string&) {
+    return KernelCopy::Unsupported;
+}
+
+void StartWriteBack(const fs::path&) {}
+
 void FlushAllToDisk() {}
 
 #else
@@ -121,6 +132,57 @@ void SyncFolderToDisk(const fs::path& folder) {
     // either way; only the rename might not survive a power cut.
     Descriptor dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (dir.Get() >= 0) ::fsync(dir.Get());
+}
+
+KernelCopy CopyInKernel(const fs::path& source, const fs::path& target, uint64_t limit,
+                        const std::function<bool(const char*, size_t)>& readBack, uint64_t& copied,
+                        std::string& error) {
+    copied = 0;
+    Descriptor in(::open(source.c_str(), O_RDONLY | O_CLOEXEC));
+    if (in.Get() < 0) {
+        error = "cannot open " + DisplayPath(source) + ": " + std::strerror(errno);
+        return KernelCopy::Failed;
+    }
+    Descriptor out(::open(target.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
+    if (out.Get() < 0) {
+        error = "cannot create a temporary file for " + DisplayPath(target) + ": " + std::strerror(errno);
+        return KernelCopy::Failed;
+    }
+    while (copied < limit) {
+        const uint64_t left = limit - copied;
+        const ssize_t got = ::copy_file_range(in.Get(), nullptr, out.Get(), nullptr,
+                                              left < (1u << 30) ? static_cast<size_t>(left) : (1u << 30), 0);
+        if (got == 0) break;
+        if (got < 0) {
+            const int code = errno;
+            if (copied == 0 && (code == ENOSYS || code == EXDEV || code == EOPNOTSUPP || code == EINVAL)) {
+                return KernelCopy::Unsupported;
+            }
+            error = "cannot copy " + DisplayPath(source) + " to " + DisplayPath(target) + ": " +
+                    std::strerror(code);
+            return KernelCopy::Failed;
+        }
+        copied += static_cast<uint64_t>(got);
+    }
+    std::vector<char> buffer(1 << 20);
+    for (uint64_t offset = 0; offset < copied;) {
+        const ssize_t got = ::pread(out.Get(), buffer.data(), buffer.size(), static_cast<off_t>(offset));
+        if (got <= 0) {
+            error = "cannot read back " + DisplayPath(target) + ": " +
+                    (got < 0 ? std::strerror(errno) : "it is shorter than what was copied");
+            return KernelCopy::Failed;
+        }
+        if (!readBack(buffer.data(), static_cast<size_t>(got))) return KernelCopy::Failed;
+        offset += static_cast<uint64_t>(got);
+    }
+    ::sync_file_range(out.Get(), 0, 0, SYNC_FILE_RANGE_WRITE);
+    return KernelCopy::Done;
+}
+
+void StartWriteBack(const fs::path& path) {
+    // Best effort: the flush that follows the batch is what the release relies on.
+    Descriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (file.Get() >= 0) ::sync_file_range(file.Get(), 0, 0, SYNC_FILE_RANGE_WRITE);
 }
 
 void FlushAllToDisk() { ::sync(); }

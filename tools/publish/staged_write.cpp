@@ -139,7 +139,27 @@ bool CopyFileWithDigest(const fs::path& source, const fs::path& target, uint64_t
                         const CopyProgress& onProgress, CopiedFile& copied, std::string& error) {
     if (!MakeParentFolder(target, error)) return false;
     StagingFile staging(target);
-    {
+    // Where the kernel copies, the digest is of the copy itself, read back from
+    // the page cache: of the very bytes that go out.
+    Md5 md5;
+    uint64_t inKernel = 0;
+    uint64_t readBack = 0;
+    auto digest = [&](const char* bytes, size_t count) {
+        md5.Update(bytes, count);
+        readBack += count;
+        if (onProgress) onProgress(readBack);
+        return true;
+    };
+    const KernelCopy kernel = CopyInKernel(source, staging.Path(), maxSize + 1, digest, inKernel, error);
+    if (kernel == KernelCopy::Failed) return false;
+    if (kernel == KernelCopy::Done) {
+        if (inKernel > maxSize) {
+            error = DisplayPath(source) + " grew past its size while it was being published";
+            return false;
+        }
+        copied.md5 = ToHex(md5.Finish());
+        copied.size = inKernel;
+    } else {
         errno = 0;
         std::ofstream out(staging.Path(), std::ios::binary | std::ios::trunc);
         if (!out) {
@@ -159,6 +179,7 @@ bool CopyFileWithDigest(const fs::path& source, const fs::path& target, uint64_t
             error = "cannot write " + DisplayPath(target) + Reason();
             return false;
         }
+        StartWriteBack(staging.Path());
     }
     return staging.Commit(false, error);
 }
