@@ -120,15 +120,18 @@ class PatcherAgainstNginx(unittest.TestCase):
     def start_server(self):
         self.start_nginx()
 
-    def start_nginx(self):
+    def start_nginx(self, port=None, *serve_options):
+        """server/serve on `port` (the patcher's unless told), with more options."""
+        port = port or self.port
         self.nginx_dir = os.path.join(self.work, "nginx")
         self.nginx = subprocess.Popen([os.path.join(SOURCE, "server", "serve"), "--root", self.server,
-                                       "--listen", f"127.0.0.1:{self.port}", "--run-dir", self.nginx_dir],
+                                       "--listen", f"127.0.0.1:{port}", "--run-dir", self.nginx_dir, *serve_options],
                                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         deadline = time.monotonic() + 15
         while True:
             try:
-                probe = urllib.request.Request(self.url + "/patchlist.txt", headers={"User-Agent": READINESS_PROBE})
+                probe = urllib.request.Request(f"http://127.0.0.1:{port}/fs/patchlist.txt",
+                                               headers={"User-Agent": READINESS_PROBE})
                 with urllib.request.urlopen(probe, timeout=2) as answer:
                     self.assertEqual(answer.read(), self.list_text)
                 return
