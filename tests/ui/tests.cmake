@@ -24,7 +24,7 @@ endforeach()
 # Debian's python3 has the PIL and numpy the checks need (scripts/setup).
 set(ui_window_cases
   idle_screen checking_screen downloading_screen completed_screen error_screen
-  long_status_is_trimmed fallback_screens fallback_buttons_on_hover
+  long_status_is_trimmed texts_without_font_replacements fallback_screens fallback_buttons_on_hover
   main_button_in_idle_starts_a_run main_button_in_error_starts_a_run
   main_button_while_checking_does_nothing main_button_while_downloading_does_nothing
   main_button_when_completed_launches_game_and_quits
