@@ -62,12 +62,17 @@ void Patcher::RunStages() {
         Logger::Write(L"Dostępna nowa wersja patchera - aktualizacja");
         state.status = L"Uruchamianie nowej wersji patchera...";
         PublishProgress(state);
-        ApplySelfUpdate();
-        SetPhase(UpdatePhase::Idle);
-        exitRequested.store(true);
-        return;
+        if (ApplySelfUpdate(cancelRequested)) {
+            SetPhase(UpdatePhase::Idle);
+            exitRequested.store(true);
+            return;
+        }
+        // Closed before the hand-over: no update, and the run ends as cancelled
+        // at its next check.
+        Logger::Write(L"Aktualizacja patchera anulowana");
+    } else {
+        Logger::Write(L"Patcher aktualny");
     }
-    Logger::Write(L"Patcher aktualny");
 
     Logger::Write(L"Pobieranie listy plików...");
     state.status = L"Pobieranie listy plików...";

@@ -15,6 +15,12 @@ const UINT kRefreshMs = 50;  // 20 frames a second
 const int kDragStripHeight = 50;
 const int kIconId = 101;
 
+// Families that systems without "Segoe UI" and without a generic sans-serif
+// family for GDI+ (a fresh Wine or Proton prefix) usually have, in order of
+// preference.
+const wchar_t* const kFallbackFamilies[] = {L"Tahoma", L"Arial", L"Liberation Sans",
+                                             L"DejaVu Sans", L"Noto Sans"};
+
 // Points in lParam are two signed 16-bit values (negative on a monitor left of
 // or above the primary one).
 POINT PointFrom(LPARAM lParam) {
@@ -41,6 +47,7 @@ PatcherWindow::~PatcherWindow() {
                                &imgBusyButton}) {
         image->Reset();
     }
+    fallbackFamily.Reset();  // a GDI+ object: it must go before GDI+ itself
     if (gdiplusToken != 0) GdiplusShutdown(gdiplusToken);
 }
 
@@ -226,6 +233,20 @@ GpFontFamily* PatcherWindow::GenericSansSerif() {
     return genericSansSerif;
 }
 
+GpFontFamily* PatcherWindow::FallbackFamily() {
+    if (!fallbackFamilyLookedUp) {
+        fallbackFamilyLookedUp = true;
+        for (const wchar_t* name : kFallbackFamilies) {
+            if (GdipCreateFontFamilyFromName(name, nullptr, fallbackFamily.Put()) == Ok &&
+                fallbackFamily) {
+                break;
+            }
+            fallbackFamily.Reset();
+        }
+    }
+    return fallbackFamily.Get();
+}
+
 UniqueFont PatcherWindow::MakeUiFont(float size, int style) {
     UniqueFontFamily named;
     if (GdipCreateFontFamilyFromName(L"Segoe UI", nullptr, named.Put()) != Ok) named.Reset();
@@ -237,6 +258,11 @@ UniqueFont PatcherWindow::MakeUiFont(float size, int style) {
     }
     if (!font && family != GenericSansSerif() && GenericSansSerif() != nullptr &&
         GdipCreateFont(GenericSansSerif(), size, style, UnitPoint, font.Put()) != Ok) {
+        font.Reset();
+    }
+    // Without any font every text of the window would be missing, errors included.
+    if (!font && FallbackFamily() != nullptr &&
+        GdipCreateFont(FallbackFamily(), size, style, UnitPoint, font.Put()) != Ok) {
         font.Reset();
     }
     return font;  // the named family goes now; the font keeps what it needs

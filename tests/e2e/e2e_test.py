@@ -591,6 +591,48 @@ class EndToEndMisbehaving(PatcherAgainstMisbehavingServer):
             with open(os.path.join(self.game, path), "rb") as f:
                 self.assertEqual(f.read(), self.sample_bytes(path))
 
+    def test_close_while_the_version_file_is_on_its_way_updates_nothing(self):
+        # A newer patcher is published, but its version file is held back until
+        # the player has closed the window.
+        os.makedirs(self.game)
+        with open(os.path.join(self.server, "patcher_version.txt"), "w") as f:
+            f.write("1.0.6.0\n")
+        home = os.path.join(self.work, "patcher")
+        os.makedirs(home)
+        exe = os.path.join(home, "Vorlen-Patcher.exe")
+        shutil.copy(self.exe, exe)
+        self.set_rules([("patcher_version.txt", "gate/version-gate")])
+        self.start_patcher(exe)
+
+        deadline = time.monotonic() + RUN_SECONDS
+        while "/fs/patcher_version.txt" not in self.served_requests() or not self.window_of_patcher():
+            self.assertIsNone(self.patcher.poll(), "the patcher ended early")
+            self.assertLess(time.monotonic(), deadline, "no version request with the window shown")
+            time.sleep(0.2)
+        # A first click may only activate the window; the window hides once closed.
+        deadline = time.monotonic() + CLOSE_SECONDS
+        while self.window_of_patcher():
+            self.assertLess(time.monotonic(), deadline, "the close button did not close the window")
+            self.click_window(390, 409)
+            time.sleep(0.5)
+        self.assertEqual(self.served_requests(), ["/fs/patcher_version.txt"])
+        with open(os.path.join(self.server, "version-gate"), "w"):
+            pass  # the version file now arrives, well within the client's receive time-out
+
+        # A message box would hold the process until answered: it ends by itself.
+        try:
+            self.patcher.wait(timeout=RUN_SECONDS)
+        except subprocess.TimeoutExpired:
+            self.fail(f"the patcher did not end after Close: {self.served_requests()}, {self.log_messages()[-3:]}")
+        self.assertEqual(self.patcher.returncode, 0)
+        self.assertEqual(self.served_requests(), ["/fs/patcher_version.txt", "/fs/patchlist.txt"])
+        self.assertEqual(self.log_messages(), self.expected_start()[:12] + [
+            "Anulowano przez użytkownika", "Patcher zamknięty"])
+        self.assertEqual(os.listdir(home), ["Vorlen-Patcher.exe"], "a new patcher was staged")
+        with open(exe, "rb") as f, open(self.exe, "rb") as g:
+            self.assertEqual(f.read(), g.read(), "the executable was replaced")
+        self.assertEqual(os.listdir(self.game), ["patcher.log"])
+
 
 if __name__ == "__main__":
     unittest.main()

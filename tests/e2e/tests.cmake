@@ -37,7 +37,8 @@ vorlen_add_e2e_test(e2e ${CMAKE_CURRENT_LIST_DIR}/e2e_test.py
   EndToEnd.test_the_play_button_starts_the_game_from_the_game_folder
   EndToEndSelfUpdate.test_replaces_the_executable_and_starts_the_new_one
   EndToEndMisbehaving.test_a_file_cut_short_by_the_server_fails_its_digest
-  EndToEndMisbehaving.test_the_close_button_cancels_a_download_in_progress)
+  EndToEndMisbehaving.test_the_close_button_cancels_a_download_in_progress
+  EndToEndMisbehaving.test_close_while_the_version_file_is_on_its_way_updates_nothing)
 
 # Through a Varnish edge with its built-in VCL, in front of nginx.
 vorlen_add_e2e_test(cache ${CMAKE_CURRENT_LIST_DIR}/cache_test.py
