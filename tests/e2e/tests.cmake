@@ -39,8 +39,8 @@ vorlen_add_e2e_test(e2e ${CMAKE_CURRENT_LIST_DIR}/e2e_test.py
   EndToEndMisbehaving.test_a_file_cut_short_by_the_server_fails_its_digest
   EndToEndMisbehaving.test_the_close_button_cancels_a_download_in_progress)
 
-# The nginx configuration on its own, without Wine.
-foreach(group NginxConfig ServeScript)
+# The nginx configuration on its own, without Wine, over http and https.
+foreach(group NginxConfig NginxConfigTls ServeScript)
   add_test(NAME server.${group} COMMAND python3 ${CMAKE_CURRENT_LIST_DIR}/server_test.py -v ${group})
   set_tests_properties(server.${group} PROPERTIES
     ENVIRONMENT "VORLEN_SOURCE_DIR=${CMAKE_SOURCE_DIR}"
