@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "app/unique_handle.h"
+#include "net/tls_protocols.h"
 #include "net/winhttp_handle.h"
 
 namespace {
@@ -43,6 +44,9 @@ bool HttpClient::Initialize(const std::wstring& userAgent) {
     DWORD timeout = kTimeoutMs;
     WinHttpSetOption(handle, WINHTTP_OPTION_CONNECT_TIMEOUT, &timeout, sizeof timeout);
     WinHttpSetOption(handle, WINHTTP_OPTION_RECEIVE_TIMEOUT, &timeout, sizeof timeout);
+    // Without it an https server with current defaults is out of reach from Windows
+    // 7; a system that refuses the option keeps its own defaults, and nothing is said.
+    RequestModernTls(handle);
     return true;
 }
 

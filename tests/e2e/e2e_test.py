@@ -91,7 +91,7 @@ class PatcherAgainstNginx(unittest.TestCase):
             self.port = int(f.read())
         with open(os.path.join(BUILD, "test-session", "e2e-display")) as f:
             self.display = f.read().strip()
-        self.url = f"http://127.0.0.1:{self.port}/fs"
+        self.url = self.base_url()
         self.exe = os.path.join(PATCHER_DIR, "Vorlen-Patcher.exe")
         self.prefix = os.path.join(PATCHER_DIR, "wineprefix")
         self.patcher = None
@@ -112,6 +112,10 @@ class PatcherAgainstNginx(unittest.TestCase):
             self.list_text = f.read()
         self.entries = [line.decode().split(" ") for line in self.list_text.split(b"\n")[:-1]]
         self.start_server()
+
+    def base_url(self):
+        """The server URL the test patcher was built with."""
+        return f"http://127.0.0.1:{self.port}/fs"
 
     def make_sample(self):
         subprocess.run([os.path.join(SOURCE, "tools", "sample-game", "make_sample_game.py"), self.sample],
