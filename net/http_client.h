@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 
 // (bytesDone, bytesTotal): bytesTotal is the Content-Length, or 0 without one.
@@ -29,7 +30,11 @@ public:
     static const size_t kMaxMemoryBody = 16u * 1024u * 1024u;
 
 private:
-    void* session = nullptr;  // HINTERNET
+    // The session handle (an HINTERNET; <winhttp.h> stays out of this header).
+    struct SessionCloser {
+        void operator()(void* session) const;
+    };
+    std::unique_ptr<void, SessionCloser> session;
     std::wstring errorText;
     std::atomic<bool> cancel{false};
 };

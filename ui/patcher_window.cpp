@@ -42,18 +42,11 @@ PatcherWindow::~PatcherWindow() {
         SetWindowLongPtrW(window, GWLP_USERDATA, 0);
         ShowWindow(window, SW_HIDE);
     }
-    for (UniqueImage* image : {&imgBackground, &imgBarTrack, &imgBarBlue, &imgBarGreen,
-                               &imgInfoPanel, &imgCheckPanel, &imgPlayButton, &imgCloseButton,
-                               &imgBusyButton}) {
-        image->Reset();
-    }
-    fallbackFamily.Reset();  // a GDI+ object: it must go before GDI+ itself
-    if (gdiplusToken != 0) GdiplusShutdown(gdiplusToken);
+    // The images, the fallback family and then GDI+ itself go with the members.
 }
 
 bool PatcherWindow::Create() {
-    GdiplusStartupInput startup;  // version 1, no debug callback, nothing suppressed
-    if (GdiplusStartup(&gdiplusToken, &startup, nullptr) != Ok) gdiplusToken = 0;
+    gdiplus.Start();
 
     HMODULE module = GetModuleHandleW(nullptr);
     imgBackground = LoadPngResource(module, 102);

@@ -52,7 +52,8 @@ private:
     HWND window = nullptr;
     Patcher* engine = nullptr;
     PatcherConfig config;
-    ULONG_PTR gdiplusToken = 0;
+    // First of the GDI+ members, so that it shuts GDI+ down after all of them.
+    GdiplusSession gdiplus;
     UniqueImage imgBackground;
     UniqueImage imgBarTrack;
     UniqueImage imgBarBlue;
