@@ -3,6 +3,7 @@
 add_executable(hold_file WIN32 ${CMAKE_CURRENT_LIST_DIR}/hold_file.cpp)
 target_link_options(hold_file PRIVATE -municode -static)
 target_link_libraries(hold_file PRIVATE shell32)
+target_include_directories(hold_file PRIVATE ${PROJECT_SOURCE_DIR})
 
 set(VORLEN_E2E_EXTRA_ENVIRONMENT "VORLEN_HOLD_FILE=$<TARGET_FILE:hold_file>")
 vorlen_add_e2e_test(hardening ${CMAKE_CURRENT_LIST_DIR}/hardening_test.py

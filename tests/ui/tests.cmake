@@ -17,7 +17,6 @@ foreach(variant ui_window_host ui_window_host_bare)
   endif()
   add_executable(${variant} ${sources})
   target_link_libraries(${variant} PRIVATE vorlen_core)
-  target_include_directories(${variant} PRIVATE ${CMAKE_CURRENT_LIST_DIR}/..)
 endforeach()
 
 # Screenshot and input cases of window_tests.py, most on an X display of their own.
