@@ -11,43 +11,29 @@ add_test(NAME e2e_patcher_build
                  ${CMAKE_TOOLCHAIN_FILE})
 set_tests_properties(e2e_patcher_build PROPERTIES FIXTURES_SETUP e2e_patcher TIMEOUT 900)
 
-# vorlen_add_e2e_test(<group> <script> <Class.test_name>...): one ctest test per
-# case, named <group>.<name>. They share the test patcher's port and Wine prefix.
+# vorlen_add_e2e_test(<group> <script>): one ctest test per test_* method of the
+# script, named <group>.<method without "test_">, with the environment above and
+# VORLEN_E2E_EXTRA_ENVIRONMENT. They share the test patcher's port and Wine prefix.
+# A new script of end-to-end cases is registered with one such line.
 function(vorlen_add_e2e_test group script)
-  foreach(case ${ARGN})
-    string(REGEX REPLACE "^.*\\.test_" "" name ${case})
-    add_test(NAME ${group}.${name} COMMAND python3 ${script} -v ${case})
-    set_tests_properties(${group}.${name} PROPERTIES
+  vorlen_add_python_tests(${group} ${script} EACH method
+    COMMAND python3 ${script} -v
+    PROPERTIES
       FIXTURES_REQUIRED "session;e2e_patcher;publish_native"
       # One server on the test patcher's port, one user of its Wine prefix, at a time.
       RESOURCE_LOCK e2e_server
       ENVIRONMENT "${VORLEN_E2E_ENVIRONMENT};${VORLEN_E2E_EXTRA_ENVIRONMENT}"
       TIMEOUT 300)
-  endforeach()
 endfunction()
 
 set(VORLEN_E2E_EXTRA_ENVIRONMENT "VORLEN_E2E_GROUP=e2e")
-vorlen_add_e2e_test(e2e ${CMAKE_CURRENT_LIST_DIR}/e2e_test.py
-  EndToEnd.test_updates_an_empty_game_folder
-  EndToEnd.test_finds_a_current_game_folder_current
-  EndToEnd.test_updates_two_stale_files_out_of_many
-  EndToEnd.test_refuses_to_update_while_the_game_runs
-  EndToEnd.test_reports_a_missing_patch_list
-  EndToEnd.test_stops_at_a_file_whose_digest_differs_on_the_server
-  EndToEnd.test_the_play_button_starts_the_game_from_the_game_folder
-  EndToEndSelfUpdate.test_replaces_the_executable_and_starts_the_new_one
-  EndToEndMisbehaving.test_a_file_cut_short_by_the_server_fails_its_digest
-  EndToEndMisbehaving.test_the_close_button_cancels_a_download_in_progress)
-
+vorlen_add_e2e_test(e2e ${CMAKE_CURRENT_LIST_DIR}/e2e_test.py)
 # Through a Varnish edge with its built-in VCL, in front of nginx.
-vorlen_add_e2e_test(cache ${CMAKE_CURRENT_LIST_DIR}/cache_test.py
-  ThroughACache.test_a_new_release_is_never_hidden_by_the_edge
-  ReplacedWhileDownloading.test_a_file_renamed_into_place_mid_download_is_never_installed_wrong)
+vorlen_add_e2e_test(cache ${CMAKE_CURRENT_LIST_DIR}/cache_test.py)
 
-# The nginx configuration on its own, without Wine.
-foreach(group NginxConfig ServeScript)
-  add_test(NAME server.${group} COMMAND python3 ${CMAKE_CURRENT_LIST_DIR}/server_test.py -v ${group})
-  set_tests_properties(server.${group} PROPERTIES
+# The nginx configuration on its own, without Wine: one test per class.
+vorlen_add_python_tests(server ${CMAKE_CURRENT_LIST_DIR}/server_test.py EACH class
+  COMMAND python3 ${CMAKE_CURRENT_LIST_DIR}/server_test.py -v
+  PROPERTIES
     ENVIRONMENT "VORLEN_SOURCE_DIR=${CMAKE_SOURCE_DIR}"
     TIMEOUT 120)
-endforeach()
