@@ -80,6 +80,8 @@ def decorated_cases(tree, script):
         if not isinstance(node, ast.FunctionDef):
             continue
         for decorator in node.decorator_list:
+            if isinstance(decorator, ast.Name) and decorator.id == "case":
+                raise SystemExit(f"{script}:{node.lineno}: write @case(), with the parentheses")
             if isinstance(decorator, ast.Call) and isinstance(decorator.func, ast.Name) \
                     and decorator.func.id == "case":
                 locks = []
