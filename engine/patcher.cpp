@@ -5,7 +5,9 @@
 #include "app/logger.h"
 
 Patcher::Patcher(const PatcherConfig& config)
-    : config(config), tickSource([] { return static_cast<uint64_t>(GetTickCount64()); }) {}
+    : config(config),
+      tickSource([] { return static_cast<uint64_t>(GetTickCount64()); }),
+      fileDigest(ComputeFileMd5) {}
 
 Patcher::~Patcher() {
     Cancel();
