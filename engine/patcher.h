@@ -44,6 +44,8 @@ private:
 
     bool DownloadFiles(const std::vector<PatchFile>& files);
     bool DownloadSelfUpdate();
+    bool CheckListSignature(const std::string& listText, UpdateState& state);
+    bool CheckPatcherSignature();
     void RunStages();
     bool IsGameRunning() const;
     void SetPhase(UpdatePhase value);
@@ -69,4 +71,6 @@ private:
     // The millisecond clock of the speed measurement; tests may replace it.
     std::function<uint64_t()> tickSource;
     CryptoProviderKeepAlive cryptoProvider;
+    // The version file's trimmed text, which the new executable's signature covers.
+    std::string publishedVersion;
 };
