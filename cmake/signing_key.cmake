@@ -13,6 +13,7 @@ function(vorlen_write_signing_key_header key_file header)
     endif()
     set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS "${key_file}")
     find_program(VORLEN_OPENSSL openssl REQUIRED)
+    file(MAKE_DIRECTORY ${CMAKE_BINARY_DIR}/generated)
     set(der ${CMAKE_BINARY_DIR}/generated/signing_key.der)
     execute_process(COMMAND ${VORLEN_OPENSSL} pkey -pubin -in ${key_file} -outform DER -out ${der}
                     RESULT_VARIABLE failed ERROR_VARIABLE openssl_error)
@@ -29,7 +30,7 @@ function(vorlen_write_signing_key_header key_file header)
     string(REGEX REPLACE "([0-9a-f][0-9a-f])" "0x\\1," bytes "${point}")
     set(signed true)
   endif()
-  set(text "#pragma once\n// Generated from VORLEN_SIGNING_PUBLIC_KEY by cmake/signing_key.cmake.\n"
+  string(CONCAT text "#pragma once\n// Generated from VORLEN_SIGNING_PUBLIC_KEY by cmake/signing_key.cmake.\n"
            "const bool kReleasesSigned = ${signed};\n"
            "const unsigned char kSigningPublicKey[] = {${bytes}};\n")
   set(old "")

@@ -70,6 +70,24 @@ vorlen_add_e2e_test(tls ${CMAKE_CURRENT_LIST_DIR}/tls_test.py PATCHER https
   TlsRefused.test_a_server_that_speaks_only_tls_1_0_and_1_1
   TlsRefused.test_a_redirect_from_https_down_to_http)
 
+# The same for a patcher with a signing key compiled in (the key pair stays in its folder).
+add_test(NAME keyed_patcher_build
+         COMMAND ${CMAKE_CURRENT_LIST_DIR}/build-patcher --keyed ${CMAKE_SOURCE_DIR} ${CMAKE_BINARY_DIR}
+                 ${CMAKE_TOOLCHAIN_FILE})
+set_tests_properties(keyed_patcher_build PROPERTIES FIXTURES_SETUP keyed_patcher TIMEOUT 900)
+
+# Signed releases: the keyed patcher refuses every tampering; the unkeyed one asks
+# for no signature.
+set(VORLEN_E2E_EXTRA_ENVIRONMENT "VORLEN_E2E_GROUP=signing")
+vorlen_add_e2e_test(signing ${CMAKE_CURRENT_LIST_DIR}/signing_test.py PATCHER keyed
+  KeyedUpdate.test_a_signed_release_installs
+  KeyedUpdate.test_a_list_without_its_own_good_signature_is_refused_before_any_file
+  KeyedUpdate.test_a_changed_game_file_fails_the_digest_of_the_signed_list
+  KeyedSelfUpdate.test_a_signed_new_patcher_reaches_the_message_box_and_replaces_the_old_one
+  KeyedSelfUpdate.test_a_changed_or_replayed_new_patcher_is_refused_and_nothing_starts)
+vorlen_add_e2e_test(signing ${CMAKE_CURRENT_LIST_DIR}/signing_test.py
+  UnkeyedAgainstASignedRelease.test_asks_for_no_signature_and_logs_as_before)
+
 # The nginx configuration on its own, without Wine, over http and https.
 foreach(group NginxConfig NginxConfigTls ServeScript)
   add_test(NAME server.${group} COMMAND python3 ${CMAKE_CURRENT_LIST_DIR}/server_test.py -v ${group})
