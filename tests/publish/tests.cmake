@@ -51,3 +51,11 @@ set_tests_properties(publish_verify.WindowsBuild PROPERTIES
   FIXTURES_REQUIRED "session;publish_native"
   ENVIRONMENT "VORLEN_PUBLISH_TOOL=${VORLEN_NATIVE_PUBLISH}/tools-publish/vorlen-publish;VORLEN_PUBLISH_EXE=$<TARGET_FILE:vorlen-publish>;VORLEN_SOURCE_DIR=${CMAKE_SOURCE_DIR};VORLEN_BUILD_DIR=${CMAKE_BINARY_DIR};VORLEN_TEST=1"
   TIMEOUT 300)
+
+# Signing: keygen, --signing-key, signatures checked with Debian's openssl.
+add_test(NAME publish_cli.Signing
+         COMMAND python3 ${CMAKE_CURRENT_LIST_DIR}/signing_cli_test.py -v Signing)
+set_tests_properties(publish_cli.Signing PROPERTIES
+  FIXTURES_REQUIRED publish_native
+  ENVIRONMENT "VORLEN_PUBLISH_TOOL=${VORLEN_NATIVE_PUBLISH}/tools-publish/vorlen-publish"
+  TIMEOUT 300)
