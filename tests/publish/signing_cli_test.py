@@ -3,13 +3,17 @@
 openssl accepts (after turning the r‖s the patcher reads into the DER openssl
 expects).
 
-    VORLEN_PUBLISH_TOOL=path/to/vorlen-publish signing_cli_test.py [Class ...]"""
+    VORLEN_PUBLISH_TOOL=path/to/vorlen-publish signing_cli_test.py [Class ...]
+
+VerifySignatures runs `verify --public-key` against nginx (server/serve) on
+127.0.0.1; VORLEN_SOURCE_DIR names the source tree when it is not this file's."""
 import os
 import stat
 import subprocess
 import unittest
 
 from publish_cli_test import TIMEOUT, TOOL, ToolFixture, pattern
+from verify_cli_test import VerifyFixture
 
 
 def der_signature(raw):
@@ -114,6 +118,38 @@ class Signing(ToolFixture):
                 self.assertEqual(result.returncode, 1)
                 self.assertIn(complaint, result.stderr)
                 self.assertFalse(os.path.exists(self.server))
+
+
+class VerifySignatures(VerifyFixture):
+    """The fixture's release, signed; verify checks it with the public key."""
+
+    def publish(self):
+        self.keys = os.path.join(self.scratch, "keys")
+        if not os.path.exists(self.keys):
+            subprocess.run([TOOL, "keygen", self.keys], check=True, timeout=TIMEOUT)
+        subprocess.run([TOOL, "--quiet", "--signing-key", os.path.join(self.keys, "private.pem"),
+                        "--patcher-version", "1.0.6.0", "--patcher-exe", self.patcher, self.game, self.server],
+                       check=True, timeout=TIMEOUT)
+
+    def test_verify_finds_every_signature_a_keyed_patcher_would_refuse(self):
+        url, _ = self.start_nginx(self.server)
+        public = os.path.join(self.keys, "public.pem")
+        self.assertAllMatch(self.verify(url, "--public-key", public))
+        self.assertAllMatch(self.verify(url))
+
+        # The patcher replayed under a newer version, and the list's signature gone.
+        self.write(self.server, "patcher_version.txt", b"1.0.7.0\n")
+        os.remove(os.path.join(self.server, "patchlist.txt.sig"))
+        self.assertProblems(self.verify(url, "--public-key", public), {
+            "patchlist.txt.sig": "missing (HTTP 404); patchers with the key refuse the release",
+            "Vorlen-Patcher.exe.sig": "does not verify with the public key; patchers with the key refuse"})
+
+        # Another key verifies nothing.
+        other = os.path.join(self.scratch, "other-keys")
+        subprocess.run([TOOL, "keygen", other], check=True, timeout=TIMEOUT)
+        self.publish()
+        self.assertProblems(self.verify(url, "--public-key", os.path.join(other, "public.pem")), {
+            "patchlist.txt.sig": "does not verify", "Vorlen-Patcher.exe.sig": "does not verify"})
 
 
 if __name__ == "__main__":

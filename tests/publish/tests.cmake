@@ -53,9 +53,11 @@ set_tests_properties(publish_verify.WindowsBuild PROPERTIES
   TIMEOUT 300)
 
 # Signing: keygen, --signing-key, signatures checked with Debian's openssl.
-add_test(NAME publish_cli.Signing
-         COMMAND python3 ${CMAKE_CURRENT_LIST_DIR}/signing_cli_test.py -v Signing)
-set_tests_properties(publish_cli.Signing PROPERTIES
-  FIXTURES_REQUIRED publish_native
-  ENVIRONMENT "VORLEN_PUBLISH_TOOL=${VORLEN_NATIVE_PUBLISH}/tools-publish/vorlen-publish"
-  TIMEOUT 300)
+foreach(group Signing VerifySignatures)
+  add_test(NAME publish_cli.${group}
+           COMMAND python3 ${CMAKE_CURRENT_LIST_DIR}/signing_cli_test.py -v ${group})
+  set_tests_properties(publish_cli.${group} PROPERTIES
+    FIXTURES_REQUIRED publish_native
+    ENVIRONMENT "VORLEN_PUBLISH_TOOL=${VORLEN_NATIVE_PUBLISH}/tools-publish/vorlen-publish;VORLEN_SOURCE_DIR=${CMAKE_SOURCE_DIR}"
+    TIMEOUT 300)
+endforeach()
