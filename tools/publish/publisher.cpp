@@ -338,17 +338,21 @@ bool Publish(const PublishOptions& options, std::ostream& out, std::ostream& err
     std::string versionInPlace;
     // A player fetches the version, the executable and then its signature: the
     // signature is in place before a new version points anyone at it.
+    // The executable in place is signed whenever a version names it, so a first
+    // signed release also covers a patcher published before.
     bool exeSignatureWritten = false;
-    if (!options.signingKey.empty() && (!options.patcherExe.empty() || !version.empty())) {
+    std::error_code exeCode;
+    if (!options.signingKey.empty() && fs::exists(options.serverFolder / kPatcherExeName, exeCode)) {
         std::string versionText = version;
         std::string exeBytes;
         if (versionText.empty() && ReadWholeFile(options.serverFolder / kVersionFileName, versionInPlace, 64)) {
             versionText = TrimmedVersion(versionInPlace);
         }
-        if (!ReadWholeFile(options.serverFolder / kPatcherExeName, exeBytes, kLargestListedSize) ||
-            versionText.empty() ||
-            !PlaceSignature(signingKey, options.serverFolder / (std::string(kPatcherExeName) + ".sig"),
-                            PatcherSignedMessage(versionText, exeBytes), exeSignatureWritten, error)) {
+        error = "cannot read it";
+        if (!versionText.empty() &&
+            (!ReadWholeFile(options.serverFolder / kPatcherExeName, exeBytes, kLargestListedSize) ||
+             !PlaceSignature(signingKey, options.serverFolder / (std::string(kPatcherExeName) + ".sig"),
+                            PatcherSignedMessage(versionText, exeBytes), exeSignatureWritten, error))) {
             return Refuse(err, "cannot sign " + std::string(kPatcherExeName) + ": " + error +
                                    "; the list was not changed");
         }
