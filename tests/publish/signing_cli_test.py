@@ -152,5 +152,60 @@ class VerifySignatures(VerifyFixture):
             "patchlist.txt.sig": "does not verify", "Vorlen-Patcher.exe.sig": "does not verify"})
 
 
+class SigningOnWindows(ToolFixture):
+    """The Windows build (CNG) under Wine: its keys and signatures are openssl's
+    and the Linux build's, and it reads keys openssl wrote."""
+
+    def setUp(self):
+        super().setUp()
+        self.exe = os.environ.get("VORLEN_PUBLISH_EXE", "")
+        self.source = os.environ.get("VORLEN_SOURCE_DIR", "")
+        if not self.exe:
+            self.skipTest("VORLEN_PUBLISH_EXE is not set")
+        self.put("data/a.bin", pattern(3000, 3))
+        self.patcher = os.path.join(self.scratch, "new.exe")
+        with open(self.patcher, "wb") as f:
+            f.write(b"MZ" + pattern(5000, 4))
+
+    def on_windows(self, *args):
+        def windows(arg):
+            return "Z:" + arg.replace("/", "\\") if arg.startswith("/") else arg
+        return subprocess.run([os.path.join(self.source, "cmake", "wine-run"), self.exe, *map(windows, args)],
+                              capture_output=True, timeout=TIMEOUT)
+
+    def test_keys_and_signatures_are_interchangeable_with_openssl_and_the_linux_build(self):
+        keys = os.path.join(self.scratch, "keys")
+        result = self.on_windows("keygen", keys)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertEqual(self.on_windows("keygen", keys).returncode, 1)
+        private, public = os.path.join(keys, "private.pem"), os.path.join(keys, "public.pem")
+        derived = subprocess.run(["openssl", "pkey", "-in", private, "-pubout"], capture_output=True, check=True,
+                                 timeout=TIMEOUT).stdout
+        with open(public, "rb") as f:
+            self.assertEqual(f.read(), derived)
+
+        result = self.on_windows("--signing-key", private, "--patcher-version", "1.0.6.0", "--patcher-exe",
+                                 self.patcher, self.game, self.server)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        checker = Signing("test_keygen_writes_a_key_pair_as_openssl_does_and_never_overwrites_one")
+        checker.scratch, checker.public = self.scratch, public
+        with open(os.path.join(self.server, "patchlist.txt"), "rb") as f:
+            self.assertTrue(checker.openssl_verifies(f.read(), os.path.join(self.server, "patchlist.txt.sig")))
+        with open(self.patcher, "rb") as f:
+            self.assertTrue(checker.openssl_verifies(b"1.0.6.0\0" + f.read(),
+                                                     os.path.join(self.server, "Vorlen-Patcher.exe.sig")))
+        # The Linux build takes the Windows build's signatures as its own.
+        result = self.publish("--signing-key", private, "--patcher-version", "1.0.6.0", "--patcher-exe", self.patcher)
+        self.assertIn(b"signatures: 0 written", result.stdout)
+
+        # A SEC1 key from openssl ecparam signs on Windows too.
+        sec1 = os.path.join(self.scratch, "sec1.pem")
+        subprocess.run(["openssl", "ecparam", "-name", "prime256v1", "-genkey", "-noout", "-out", sec1],
+                       check=True, capture_output=True, timeout=TIMEOUT)
+        result = self.on_windows("--signing-key", sec1, self.game, os.path.join(self.scratch, "server-2"))
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertIn(b"signatures: 1 written", result.stdout)
+
+
 if __name__ == "__main__":
     unittest.main()

@@ -61,3 +61,9 @@ foreach(group Signing VerifySignatures)
     ENVIRONMENT "VORLEN_PUBLISH_TOOL=${VORLEN_NATIVE_PUBLISH}/tools-publish/vorlen-publish;VORLEN_SOURCE_DIR=${CMAKE_SOURCE_DIR}"
     TIMEOUT 300)
 endforeach()
+add_test(NAME publish_cli.SigningOnWindows
+         COMMAND python3 ${CMAKE_CURRENT_LIST_DIR}/signing_cli_test.py -v SigningOnWindows)
+set_tests_properties(publish_cli.SigningOnWindows PROPERTIES
+  FIXTURES_REQUIRED "session;publish_native"
+  ENVIRONMENT "VORLEN_PUBLISH_TOOL=${VORLEN_NATIVE_PUBLISH}/tools-publish/vorlen-publish;VORLEN_PUBLISH_EXE=$<TARGET_FILE:vorlen-publish>;VORLEN_SOURCE_DIR=${CMAKE_SOURCE_DIR};VORLEN_BUILD_DIR=${CMAKE_BINARY_DIR};VORLEN_TEST=1"
+  TIMEOUT 300)

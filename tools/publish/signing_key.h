@@ -5,8 +5,8 @@
 #include <string>
 
 // The publisher's ECDSA P-256 key. Signatures are the 64-byte r‖s over SHA-256
-// of the message, the form the patcher checks with CNG. Built with OpenSSL on
-// Linux; the Windows build of the tool cannot sign yet and says so.
+// of the message, the form the patcher checks with CNG. OpenSSL on Linux
+// (signing_openssl.cpp), CNG on Windows (signing_cng.cpp).
 class SigningKey {
 public:
     SigningKey();
