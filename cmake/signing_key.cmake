@@ -3,6 +3,8 @@
 # turns it into DER, whose last 64 bytes are the point's X‖Y; the fixed 27 bytes
 # before them say "EC public key on P-256, uncompressed point". Without the option
 # the header says releases are unsigned.
+#   cmake -DVORLEN_SIGNING_PUBLIC_KEY=<file or empty> -DHEADER=<path> -P signing_key.cmake
+# writes the header alone.
 function(vorlen_write_signing_key_header key_file header)
   if(key_file STREQUAL "")
     set(signed false)
@@ -11,10 +13,13 @@ function(vorlen_write_signing_key_header key_file header)
     if(NOT EXISTS "${key_file}")
       message(FATAL_ERROR "VORLEN_SIGNING_PUBLIC_KEY: ${key_file} does not exist")
     endif()
-    set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS "${key_file}")
+    if(NOT CMAKE_SCRIPT_MODE_FILE)
+      set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS "${key_file}")
+    endif()
     find_program(VORLEN_OPENSSL openssl REQUIRED)
-    file(MAKE_DIRECTORY ${CMAKE_BINARY_DIR}/generated)
-    set(der ${CMAKE_BINARY_DIR}/generated/signing_key.der)
+    get_filename_component(header_dir "${header}" DIRECTORY)
+    file(MAKE_DIRECTORY "${header_dir}")
+    set(der "${header}.der")
     execute_process(COMMAND ${VORLEN_OPENSSL} pkey -pubin -in ${key_file} -outform DER -out ${der}
                     RESULT_VARIABLE failed ERROR_VARIABLE openssl_error)
     if(failed)
@@ -41,3 +46,7 @@ function(vorlen_write_signing_key_header key_file header)
     file(WRITE ${header} "${text}")
   endif()
 endfunction()
+
+if(CMAKE_SCRIPT_MODE_FILE STREQUAL CMAKE_CURRENT_LIST_FILE)
+  vorlen_write_signing_key_header("${VORLEN_SIGNING_PUBLIC_KEY}" "${HEADER}")
+endif()
