@@ -9,7 +9,7 @@
 #include "engine/file_replace.h"
 #include "engine/local_path.h"
 #include "engine/patcher.h"
-#include "engine/text.h"
+#include "base/text.h"
 
 namespace fs = std::filesystem;
 

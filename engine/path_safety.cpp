@@ -2,6 +2,8 @@
 
 #include <vector>
 
+#include "base/text.h"
+
 namespace {
 
 bool IsSeparator(char c) { return c == '/' || c == '\\'; }
@@ -17,43 +19,6 @@ std::string UpperAscii(std::string text) {
 bool IsDotsAndBlanksOnly(const std::string& name) {
     for (char c : name) {
         if (c != '.' && c != ' ') return false;
-    }
-    return true;
-}
-
-// Converters disagree on damaged UTF-8: Wine's swallows whatever follows a
-// truncated sequence at the end of the text, so "..\xF4a" decodes to "..". Only
-// a well-formed path means the same file on every system (shortest forms, no
-// surrogates, nothing above U+10FFFF).
-bool IsWellFormedUtf8(const std::string& text) {
-    size_t i = 0;
-    while (i < text.size()) {
-        const unsigned char lead = static_cast<unsigned char>(text[i]);
-        size_t continuations = 0;
-        unsigned char low = 0x80, high = 0xBF;  // range of the first continuation byte
-        if (lead < 0x80) {
-            continuations = 0;
-        } else if (lead >= 0xC2 && lead <= 0xDF) {
-            continuations = 1;
-        } else if (lead >= 0xE0 && lead <= 0xEF) {
-            continuations = 2;
-            if (lead == 0xE0) low = 0xA0;
-            if (lead == 0xED) high = 0x9F;
-        } else if (lead >= 0xF0 && lead <= 0xF4) {
-            continuations = 3;
-            if (lead == 0xF0) low = 0x90;
-            if (lead == 0xF4) high = 0x8F;
-        } else {
-            return false;
-        }
-        for (size_t k = 1; k <= continuations; ++k) {
-            if (i + k >= text.size()) return false;
-            const unsigned char c = static_cast<unsigned char>(text[i + k]);
-            if (c < low || c > high) return false;
-            low = 0x80;
-            high = 0xBF;
-        }
-        i += continuations + 1;
     }
     return true;
 }
@@ -85,7 +50,10 @@ bool IsSafeListPath(const std::string& path) {
         if (c == ':') return false;  // drive letters and alternate data streams
         if (static_cast<unsigned char>(c) < 0x20) return false;
     }
-    if (!IsWellFormedUtf8(path)) return false;
+    // Converters disagree on damaged UTF-8: Wine's swallows whatever follows a
+    // truncated sequence at the end of the text, so "..\xF4a" decodes to "..".
+    // Only a well-formed path means the same file on every system.
+    if (!IsValidUtf8(path)) return false;
 
     size_t begin = 0;
     while (begin <= path.size()) {

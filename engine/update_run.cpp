@@ -8,7 +8,7 @@
 #include "engine/path_safety.h"
 #include "engine/patcher.h"
 #include "engine/process_name.h"
-#include "engine/text.h"
+#include "base/text.h"
 #include "selfupdate/self_update.h"
 
 bool Patcher::IsGameRunning() const {

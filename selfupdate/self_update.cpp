@@ -7,7 +7,7 @@
 #include "app/logger.h"
 #include "app/unique_handle.h"
 #include "engine/patcher.h"
-#include "engine/text.h"
+#include "base/text.h"
 #include "selfupdate/version_check.h"
 
 namespace {

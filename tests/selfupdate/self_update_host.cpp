@@ -9,8 +9,8 @@
 #include <fstream>
 #include <thread>
 
+#include "base/text.h"
 #include "engine/patcher.h"
-#include "engine/text.h"
 
 namespace {
 

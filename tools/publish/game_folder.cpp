@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <system_error>
 
+#include "base/text.h"
 #include "tools/publish/list_path_rules.h"
 #include "tools/publish/platform_files.h"
-#include "tools/publish/utf8_text.h"
 
 namespace fs = std::filesystem;
 

@@ -2,8 +2,8 @@
 
 #include <map>
 
+#include "base/text.h"
 #include "engine/path_safety.h"
-#include "tools/publish/utf8_text.h"
 
 namespace {
 

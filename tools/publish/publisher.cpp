@@ -5,6 +5,7 @@
 #include <system_error>
 #include <vector>
 
+#include "base/text.h"
 #include "engine/patch_list.h"
 #include "tools/publish/format_bytes.h"
 #include "tools/publish/game_folder.h"
@@ -31,16 +32,6 @@ const size_t kLargestListBytes = 16u << 20;
 // patcher's paths are the game folder's own path, the listed path and ".tmp".
 // Leaving some 60 characters for the game folder is a guess, so this only warns.
 const size_t kLongestSafeListPath = 196;
-
-size_t Utf16Length(const std::string& utf8) {
-    size_t units = 0;
-    for (char c : utf8) {
-        const unsigned char byte = static_cast<unsigned char>(c);
-        if ((byte & 0xC0) != 0x80) ++units;  // a lead byte starts one code point
-        if (byte >= 0xF0) ++units;           // beyond U+FFFF: a surrogate pair
-    }
-    return units;
-}
 
 void WarnAboutLongPaths(const std::vector<GameFile>& files, std::ostream& err) {
     size_t count = 0;

@@ -6,6 +6,7 @@
 #include <system_error>
 #include <vector>
 
+#include "base/text.h"
 #include "engine/patch_list.h"
 #include "engine/path_safety.h"
 #include "tools/publish/format_bytes.h"
@@ -15,7 +16,6 @@
 #include "tools/publish/platform_files.h"
 #include "tools/publish/progress_line.h"
 #include "tools/publish/server_url.h"
-#include "tools/publish/utf8_text.h"
 
 namespace fs = std::filesystem;
 
