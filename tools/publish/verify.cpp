@@ -6,6 +6,7 @@
 #include <system_error>
 #include <vector>
 
+#include "base/hex.h"
 #include "base/text.h"
 #include "engine/patch_list.h"
 #include "engine/path_safety.h"
