@@ -23,6 +23,7 @@
 #include <system_error>
 #include <vector>
 
+#include "base/ascii_case.h"
 #include "bench/bench_support.h"
 #include "engine/file_digest.h"
 #include "engine/local_path.h"

@@ -9,6 +9,7 @@
 #include "engine/file_replace.h"
 #include "engine/local_path.h"
 #include "engine/patcher.h"
+#include "base/ascii_case.h"
 #include "base/text.h"
 
 namespace fs = std::filesystem;

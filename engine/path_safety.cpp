@@ -2,18 +2,12 @@
 
 #include <vector>
 
+#include "base/ascii_case.h"
 #include "base/text.h"
 
 namespace {
 
 bool IsSeparator(char c) { return c == '/' || c == '\\'; }
-
-std::string UpperAscii(std::string text) {
-    for (char& c : text) {
-        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-    }
-    return text;
-}
 
 // Windows drops trailing dots and blanks from a name, so ".. " means "..".
 bool IsDotsAndBlanksOnly(const std::string& name) {
@@ -25,13 +19,13 @@ bool IsDotsAndBlanksOnly(const std::string& name) {
 
 bool IsReservedDeviceName(const std::string& name) {
     // The device is reached whatever the extension: "nul.txt" is NUL too.
-    std::string base = UpperAscii(name.substr(0, name.find('.')));
+    std::string base = AsciiLower(name.substr(0, name.find('.')));
     while (!base.empty() && base.back() == ' ') base.pop_back();
-    static const char* const kDevices[] = {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"};
+    static const char* const kDevices[] = {"con", "prn", "aux", "nul", "conin$", "conout$"};
     for (const char* device : kDevices) {
         if (base == device) return true;
     }
-    const bool port = base.compare(0, 3, "COM") == 0 || base.compare(0, 3, "LPT") == 0;
+    const bool port = base.compare(0, 3, "com") == 0 || base.compare(0, 3, "lpt") == 0;
     if (port && base.size() == 4 && base[3] >= '0' && base[3] <= '9') return true;
     // Windows also reads COM and LPT followed by a superscript 1, 2 or 3 as devices.
     if (port && base.size() == 5 && base[3] == '\xC2' &&

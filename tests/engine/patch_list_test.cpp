@@ -107,8 +107,4 @@ TEST(PatchListFields, DuplicatePathsStaySeparate) {
     EXPECT_EQ(ParsePatchList("a x 1\na y 2\n").size(), 2u);
 }
 
-TEST(AsciiLowerCase, ChangesOnlyAsciiLetters) {
-    EXPECT_EQ(AsciiLower("ABCdef09\xC5\x81"), "abcdef09\xC5\x81");
-}
-
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include <map>
 
+#include "base/ascii_case.h"
 #include "base/text.h"
 #include "engine/path_safety.h"
 
@@ -18,8 +19,7 @@ bool IsListSpace(char c) {
 }
 
 char32_t FoldCodePoint(char32_t c) {
-    if (c >= U'A' && c <= U'Z') return c + 0x20;
-    if (c < 0x80) return c;
+    if (c < 0x80) return AsciiLowerChar(c);
     if (c >= 0xC0 && c <= 0xDE && c != 0xD7) return c + 0x20;
     // Latin Extended-A alternates capital and small letters, in runs that
     // start on an even or an odd code point.

@@ -6,6 +6,7 @@
 #include <system_error>
 #include <vector>
 
+#include "base/ascii_case.h"
 #include "base/hex.h"
 #include "base/text.h"
 #include "engine/patch_list.h"
