@@ -5,6 +5,8 @@
 #include <functional>
 #include <string>
 
+#include "base/names_and_limits.h"
+
 // (bytesDone, bytesTotal): bytesTotal is the Content-Length, or 0 without one.
 using ProgressCallback = std::function<void(uint32_t bytesDone, uint32_t bytesTotal)>;
 
@@ -26,7 +28,7 @@ public:
 
     // A memory download larger than this is refused: only small text resources
     // are fetched into memory, and a server must not be able to exhaust it.
-    static const size_t kMaxMemoryBody = 16u * 1024u * 1024u;
+    static const size_t kMaxMemoryBody = kLargestServerText;
 
 private:
     void* session = nullptr;  // HINTERNET

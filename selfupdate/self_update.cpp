@@ -6,6 +6,7 @@
 
 #include "app/logger.h"
 #include "app/unique_handle.h"
+#include "base/names_and_limits.h"
 #include "engine/patcher.h"
 #include "base/text.h"
 #include "selfupdate/version_check.h"
@@ -31,7 +32,7 @@ std::wstring OwnExecutablePath() {
 
 bool BuildReplacementCommand(const std::wstring& exePath, std::wstring& command) {
     if (exePath.empty()) return false;
-    const std::wstring stagingPath = exePath + L".new";
+    const std::wstring stagingPath = exePath + kNewPatcherSuffix.wide;
     wchar_t buffer[kCommandChars];
     int length = std::swprintf(buffer, kCommandChars, kReplacementFormat, exePath.c_str(),
                                stagingPath.c_str(), exePath.c_str(), exePath.c_str());
@@ -89,8 +90,8 @@ bool Patcher::DownloadSelfUpdate() {
     state.status = L"Pobieranie nowej wersji patchera...";
     PublishProgress(state);
 
-    const std::wstring url = config.serverUrl + L"/Vorlen-Patcher.exe";
-    const std::wstring target = OwnExecutablePath() + L".new";
+    const std::wstring url = config.serverUrl + L"/" + kPatcherExeName.wide;
+    const std::wstring target = OwnExecutablePath() + kNewPatcherSuffix.wide;
 
     uint32_t received = 0;
     uint32_t announced = 0;

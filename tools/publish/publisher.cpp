@@ -5,6 +5,7 @@
 #include <system_error>
 #include <vector>
 
+#include "base/names_and_limits.h"
 #include "base/text.h"
 #include "engine/patch_list.h"
 #include "tools/publish/format_bytes.h"
@@ -17,16 +18,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// Names the patcher asks the server for, besides the game files.
-const char* const kPatchListName = "patchlist.txt";
-const char* const kVersionFileName = "patcher_version.txt";
-const char* const kPatcherExeName = "Vorlen-Patcher.exe";
-
-const uint64_t kLargestListedSize = 0xFFFFFFFFull;
 const size_t kMostProblemsShown = 100;
-
-// The patcher refuses a patch list longer than this (HttpClient::kMaxMemoryBody).
-const size_t kLargestListBytes = 16u << 20;
 
 // Windows paths stop at 259 characters unless a program opts out, and the
 // patcher's paths are the game folder's own path, the listed path and ".tmp".
@@ -150,16 +142,16 @@ bool CheckFolders(const PublishOptions& options, std::ostream& err) {
 bool CheckPatcherPair(const PublishOptions& options, std::ostream& err) {
     if (options.patcherVersion.empty() && options.patcherExe.empty()) return true;
     std::error_code code;
-    const bool hasExe = !options.patcherExe.empty() || fs::exists(options.serverFolder / kPatcherExeName, code);
+    const bool hasExe = !options.patcherExe.empty() || fs::exists(options.serverFolder / kPatcherExeName.utf8, code);
     const bool hasVersion =
-        !options.patcherVersion.empty() || fs::exists(options.serverFolder / kVersionFileName, code);
+        !options.patcherVersion.empty() || fs::exists(options.serverFolder / kVersionFileName.utf8, code);
     if (!hasExe) {
         return Refuse(err, "--patcher-version needs --patcher-exe: the server folder has no " +
-                               std::string(kPatcherExeName));
+                               std::string(kPatcherExeName.utf8));
     }
     if (!hasVersion) {
         return Refuse(err, "--patcher-exe needs --patcher-version: the server folder has no " +
-                               std::string(kVersionFileName));
+                               std::string(kVersionFileName.utf8));
     }
     return true;
 }
@@ -191,7 +183,7 @@ struct PublishedRelease {
 
 PublishedRelease ReadPublishedRelease(const fs::path& serverFolder) {
     PublishedRelease release;
-    if (!ReadWholeFile(serverFolder / kPatchListName, release.listText, kLargestListBytes)) {
+    if (!ReadWholeFile(serverFolder / kPatchListName.utf8, release.listText, kLargestServerText)) {
         release.listText.clear();
         return release;
     }
@@ -256,7 +248,7 @@ bool Publish(const PublishOptions& options, std::ostream& out, std::ostream& err
     // Every line has the path, 32 digits, the size and three separators.
     size_t listBytes = 0;
     for (const GameFile& file : files) listBytes += file.path.size() + 32 + std::to_string(file.size).size() + 3;
-    if (listBytes > kLargestListBytes) {
+    if (listBytes > kLargestServerText) {
         return Refuse(err, "the list would take " + FormatBytes(listBytes) +
                                ", and the patcher refuses a list over 16 MiB; nothing was published");
     }
@@ -294,7 +286,7 @@ bool Publish(const PublishOptions& options, std::ostream& out, std::ostream& err
     bool exeWritten = false;
     if (!options.patcherExe.empty()) {
         // The executable is in no list: the copy in place is its own record.
-        const fs::path target = options.serverFolder / kPatcherExeName;
+        const fs::path target = options.serverFolder / kPatcherExeName.utf8;
         PatchFile inPlace;
         CopiedFile digested;
         std::error_code code;
@@ -314,7 +306,7 @@ bool Publish(const PublishOptions& options, std::ostream& out, std::ostream& err
     std::string versionInPlace;
     const bool versionWritten =
         !version.empty() &&
-        !(ReadWholeFile(options.serverFolder / kVersionFileName, versionInPlace, 64) &&
+        !(ReadWholeFile(options.serverFolder / kVersionFileName.utf8, versionInPlace, 64) &&
           versionInPlace == version + "\n");
     if (versionWritten) {
         auto isVersion = [&](const std::string& written, std::string& reason) {
@@ -324,7 +316,7 @@ bool Publish(const PublishOptions& options, std::ostream& out, std::ostream& err
             reason = "it does not read back as " + version;
             return false;
         };
-        if (!WriteFileAtomically(options.serverFolder / kVersionFileName, version + "\n", isVersion, error)) {
+        if (!WriteFileAtomically(options.serverFolder / kVersionFileName.utf8, version + "\n", isVersion, error)) {
             return Refuse(err, error + "; the list was not changed");
         }
     }
@@ -337,7 +329,7 @@ bool Publish(const PublishOptions& options, std::ostream& out, std::ostream& err
     // An unchanged list keeps its time and ETag too: caches then keep answering
     // "not modified" for it.
     const bool listWritten = list != previous.listText;
-    if (listWritten && !WriteFileAtomically(options.serverFolder / kPatchListName, list, readsBack, error)) {
+    if (listWritten && !WriteFileAtomically(options.serverFolder / kPatchListName.utf8, list, readsBack, error)) {
         return Refuse(err, error);
     }
 
@@ -350,13 +342,13 @@ bool Publish(const PublishOptions& options, std::ostream& out, std::ostream& err
             << DisplayPath(options.serverFolder) << "\n";
         out << "  game files: " << filesWritten << " written, " << entries.size() - filesWritten
             << " already in place\n";
-        out << "  " << kPatchListName << ": " << entries.size() << " entries"
+        out << "  " << kPatchListName.utf8 << ": " << entries.size() << " entries"
             << (listWritten ? "" : " (unchanged)") << "\n";
         if (!options.patcherExe.empty()) {
-            out << "  " << kPatcherExeName << ": " << DisplayPath(options.patcherExe)
+            out << "  " << kPatcherExeName.utf8 << ": " << DisplayPath(options.patcherExe)
                 << (exeWritten ? "" : " (unchanged)") << "\n";
         }
-        if (!version.empty()) out << "  " << kVersionFileName << ": " << version << (versionWritten ? "" : " (unchanged)") << "\n";
+        if (!version.empty()) out << "  " << kVersionFileName.utf8 << ": " << version << (versionWritten ? "" : " (unchanged)") << "\n";
     }
     return true;
 }
