@@ -1,5 +1,6 @@
 #include "app/logger.h"
 #include "app/patcher_version.h"
+#include "app/unique_handle.h"
 #include "base/text.h"
 
 #include <windows.h>
@@ -12,20 +13,21 @@
 const wchar_t* const PatcherVersion = VORLEN_WIDEN(VORLEN_VERSION_TEXT);
 
 namespace {
-// The log is the program's one piece of global state.
-HANDLE logFile = INVALID_HANDLE_VALUE;
+// The log is the program's one piece of global state; its handle closes at the
+// latest when the program ends.
+UniqueFile logFile;
 }  // namespace
 
 void Logger::Open(const std::wstring& path) {
     Close();
     // Others may read the log while we run, but not write or delete it.
-    logFile = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
-                          FILE_ATTRIBUTE_NORMAL, nullptr);
+    logFile.Reset(CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr));
     Write(std::wstring(L"=== Vorlen Patcher ") + PatcherVersion + L" ===");
 }
 
 void Logger::Write(const std::wstring& message) {
-    if (logFile == INVALID_HANDLE_VALUE) return;
+    if (!logFile) return;
 
     SYSTEMTIME now;
     GetLocalTime(&now);
@@ -38,14 +40,9 @@ void Logger::Write(const std::wstring& message) {
     line += "\r\n";
 
     DWORD written = 0;
-    WriteFile(logFile, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
+    WriteFile(logFile.Get(), line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
 }
 
-void Logger::Close() {
-    if (logFile != INVALID_HANDLE_VALUE) {
-        CloseHandle(logFile);
-        logFile = INVALID_HANDLE_VALUE;
-    }
-}
+void Logger::Close() { logFile.Reset(); }
 
-bool Logger::IsOpen() { return logFile != INVALID_HANDLE_VALUE; }
+bool Logger::IsOpen() { return logFile.Valid(); }

@@ -1,5 +1,6 @@
 #include <windows.h>
 
+#include "app/message_loop.h"
 #include "app/patcher_config.h"
 #include "engine/patcher.h"
 #include "ui/patcher_window.h"
@@ -16,12 +17,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
         {
             PatcherWindow window(&patcher, config);
             if (window.Create()) {
-                MSG message;
-                while (GetMessageW(&message, nullptr, 0, 0) > 0) {
-                    TranslateMessage(&message);
-                    DispatchMessageW(&message);
-                }
-                exitCode = static_cast<int>(message.wParam);
+                exitCode = RunMessageLoop();
             } else {
                 MessageBoxW(nullptr, L"Nie można utworzyć okna!", L"Błąd", 0x10);
                 exitCode = 1;

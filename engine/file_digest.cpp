@@ -8,17 +8,11 @@
 
 namespace {
 
-struct CryptProviderTraits {
-    using Type = HCRYPTPROV;
-    static Type Invalid() { return 0; }
-    static void Close(Type h) { CryptReleaseContext(h, 0); }
-};
 struct CryptHashTraits {
     using Type = HCRYPTHASH;
     static Type Invalid() { return 0; }
     static void Close(Type h) { CryptDestroyHash(h); }
 };
-using UniqueCryptProvider = UniqueHandle<CryptProviderTraits>;
 using UniqueCryptHash = UniqueHandle<CryptHashTraits>;
 
 const DWORD kBlockSize = 8192;
@@ -54,12 +48,8 @@ std::string ComputeFileMd5(const std::wstring& path) {
 }
 
 CryptoProviderKeepAlive::CryptoProviderKeepAlive() {
-    HCRYPTPROV handle = 0;
-    if (CryptAcquireContextW(&handle, nullptr, nullptr, PROV_RSA_FULL, CRYPT_VERIFYCONTEXT)) {
-        provider = handle;
+    if (!CryptAcquireContextW(provider.Put(), nullptr, nullptr, PROV_RSA_FULL,
+                              CRYPT_VERIFYCONTEXT)) {
+        provider.Release();  // nothing was acquired: nothing to release
     }
-}
-
-CryptoProviderKeepAlive::~CryptoProviderKeepAlive() {
-    if (provider != 0) CryptReleaseContext(provider, 0);
 }

@@ -1,10 +1,22 @@
 #pragma once
 
+#include <windows.h>
+#include <wincrypt.h>
+
 #include <string>
+
+#include "app/unique_handle.h"
 
 // MD5 of a file as 32 lowercase hex digits, or "" when the file cannot be read or
 // hashed. The file is shared for reading and writing while it is hashed.
 std::string ComputeFileMd5(const std::wstring& path);
+
+struct CryptProviderTraits {
+    using Type = HCRYPTPROV;  // pointer-sized
+    static Type Invalid() { return 0; }
+    static void Close(Type h) { ::CryptReleaseContext(h, 0); }
+};
+using UniqueCryptProvider = UniqueHandle<CryptProviderTraits>;
 
 // Holding one provider context keeps the crypto provider's library loaded, so the
 // context each digest acquires for itself comes cheap. The engine keeps one alive
@@ -12,10 +24,9 @@ std::string ComputeFileMd5(const std::wstring& path);
 class CryptoProviderKeepAlive {
 public:
     CryptoProviderKeepAlive();
-    ~CryptoProviderKeepAlive();
-    CryptoProviderKeepAlive(const CryptoProviderKeepAlive&) = delete;
-    CryptoProviderKeepAlive& operator=(const CryptoProviderKeepAlive&) = delete;
+    // The held context; 0 when none could be acquired.
+    HCRYPTPROV Get() const { return provider.Get(); }
 
 private:
-    unsigned long provider = 0;
+    UniqueCryptProvider provider;
 };

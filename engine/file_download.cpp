@@ -23,12 +23,10 @@ bool Patcher::DownloadFiles(const std::vector<PatchFile>& files) {
     const uint32_t count = static_cast<uint32_t>(files.size());
     if (files.empty()) return true;
 
-    // Every failure that sets the error text shows it with all numbers at zero.
+    // Every failure that sets the error text shows it with all numbers at zero;
+    // the run logs its own last line and enters Error after this returns.
     auto fail = [this](const std::wstring& text) {
-        SetLastError(text);
-        UpdateState state;
-        state.status = LastError();
-        PublishProgress(state);
+        ShowError(text);
         return false;
     };
 

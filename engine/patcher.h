@@ -49,6 +49,12 @@ private:
     void SetPhase(UpdatePhase value);
     void SetLastError(const std::wstring& text);
     std::wstring LastError() const;
+    // Keeps `text` as the error for the window and publishes it as the status of
+    // a record whose numbers are all zero.
+    void ShowError(const std::wstring& text);
+    // Ends a run in Error: writes `logLine`, enters the phase, then shows `text`
+    // (kept as the last error too, unless `keep` is false).
+    void EndInError(const std::wstring& logLine, const std::wstring& text, bool keep = true);
 
     PatcherConfig config;
     HttpClient http;

@@ -26,20 +26,31 @@ bool Patcher::IsGameRunning() const {
 void Patcher::RunUpdate() {
     // No stage should throw, but if one does the run ends in Error, visibly,
     // instead of taking the whole process down.
-    auto endInError = [this](const std::wstring& what) {
-        Logger::Write(L"BŁĄD: Nieoczekiwany wyjątek" + what);
-        SetPhase(UpdatePhase::Error);
-        SetLastError(L"Nieoczekiwany błąd aktualizacji");
-        UpdateState state;
-        state.status = LastError();
-        PublishProgress(state);
-    };
     try {
         RunStages();
     } catch (const std::exception& e) {
-        endInError(L": " + Utf8ToWide(e.what()));
+        EndInError(L"BŁĄD: Nieoczekiwany wyjątek: " + Utf8ToWide(e.what()), L"Nieoczekiwany błąd aktualizacji");
     } catch (...) {
-        endInError(L"");
+        EndInError(L"BŁĄD: Nieoczekiwany wyjątek", L"Nieoczekiwany błąd aktualizacji");
+    }
+}
+
+void Patcher::ShowError(const std::wstring& text) {
+    SetLastError(text);
+    UpdateState state;
+    state.status = LastError();
+    PublishProgress(state);
+}
+
+void Patcher::EndInError(const std::wstring& logLine, const std::wstring& text, bool keep) {
+    Logger::Write(logLine);
+    SetPhase(UpdatePhase::Error);
+    if (keep) {
+        ShowError(text);
+    } else {
+        UpdateState state;
+        state.status = text;
+        PublishProgress(state);
     }
 }
 
@@ -48,10 +59,8 @@ void Patcher::RunStages() {
     Logger::Write(L"--- Rozpoczęcie procesu aktualizacji ---");
 
     if (IsGameRunning()) {
-        Logger::Write(L"BŁĄD: Gra jest uruchomiona");
-        SetPhase(UpdatePhase::Error);
-        state.status = L"Zamknij grę (" + config.gameExecutable + L") przed aktualizacją!";
-        PublishProgress(state);
+        EndInError(L"BŁĄD: Gra jest uruchomiona",
+                   L"Zamknij grę (" + config.gameExecutable + L") przed aktualizacją!", false);
         return;
     }
 
@@ -62,12 +71,17 @@ void Patcher::RunStages() {
         Logger::Write(L"Dostępna nowa wersja patchera - aktualizacja");
         state.status = L"Uruchamianie nowej wersji patchera...";
         PublishProgress(state);
-        ApplySelfUpdate();
-        SetPhase(UpdatePhase::Idle);
-        exitRequested.store(true);
-        return;
+        if (ApplySelfUpdate(cancelRequested)) {
+            SetPhase(UpdatePhase::Idle);
+            exitRequested.store(true);
+            return;
+        }
+        // Closed before the hand-over: no update, and the run ends as cancelled
+        // at its next check.
+        Logger::Write(L"Aktualizacja patchera anulowana");
+    } else {
+        Logger::Write(L"Patcher aktualny");
     }
-    Logger::Write(L"Patcher aktualny");
 
     Logger::Write(L"Pobieranie listy plików...");
     state.status = L"Pobieranie listy plików...";
@@ -77,12 +91,9 @@ void Patcher::RunStages() {
     const std::wstring listUrl = config.serverUrl + L"/" + config.patchListFile;
     std::string listText;
     if (!http.DownloadToMemory(listUrl, listText)) {
-        std::wstring clientError = http.ErrorText();
-        Logger::Write(L"BŁĄD: Nie można pobrać patchlist: " + clientError);
-        SetPhase(UpdatePhase::Error);
-        SetLastError(L"Nie można pobrać listy plików: " + clientError);
-        state.status = LastError();
-        PublishProgress(state);
+        const std::wstring clientError = http.ErrorText();
+        EndInError(L"BŁĄD: Nie można pobrać patchlist: " + clientError,
+                   L"Nie można pobrać listy plików: " + clientError);
         return;
     }
     Logger::Write(L"Patchlist pobrany, rozmiar: " + std::to_wstring(listText.size()) + L" bajtów");
@@ -90,11 +101,7 @@ void Patcher::RunStages() {
     std::vector<PatchFile> files = ParsePatchList(listText);
     Logger::Write(L"Sparsowano plików: " + std::to_wstring(files.size()));
     if (files.empty()) {
-        Logger::Write(L"BŁĄD: Lista plików pusta");
-        SetPhase(UpdatePhase::Error);
-        SetLastError(L"Lista plików jest pusta lub uszkodzona");
-        state.status = LastError();
-        PublishProgress(state);
+        EndInError(L"BŁĄD: Lista plików pusta", L"Lista plików jest pusta lub uszkodzona");
         return;
     }
 
@@ -102,11 +109,8 @@ void Patcher::RunStages() {
     // the whole list is refused as damaged before any file is touched.
     for (const PatchFile& entry : files) {
         if (!IsSafeListPath(entry.path)) {
-            Logger::Write(L"BŁĄD: Niedozwolona ścieżka w liście plików: " + Utf8ToWide(entry.path));
-            SetPhase(UpdatePhase::Error);
-            SetLastError(L"Lista plików jest pusta lub uszkodzona");
-            state.status = LastError();
-            PublishProgress(state);
+            EndInError(L"BŁĄD: Niedozwolona ścieżka w liście plików: " + Utf8ToWide(entry.path),
+                       L"Lista plików jest pusta lub uszkodzona");
             return;
         }
     }

@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "app/unique_handle.h"
+#include "net/tls_protocols.h"
 #include "net/winhttp_handle.h"
 
 namespace {
@@ -25,12 +26,9 @@ struct OpenRequest {
 
 }  // namespace
 
-HttpClient::~HttpClient() {
-    if (session != nullptr) {
-        WinHttpCloseHandle(static_cast<HINTERNET>(session));
-        session = nullptr;
-    }
-}
+void HttpClient::SessionCloser::operator()(void* handle) const { WinHttpCloseHandle(handle); }
+
+HttpClient::~HttpClient() = default;
 
 bool HttpClient::Initialize(const std::wstring& userAgent) {
     HINTERNET handle = WinHttpOpen(userAgent.c_str(), WINHTTP_ACCESS_TYPE_DEFAULT_PROXY,
@@ -39,10 +37,13 @@ bool HttpClient::Initialize(const std::wstring& userAgent) {
         errorText = L"Nie można zainicjalizować WinHTTP";
         return false;
     }
-    session = handle;
+    session.reset(handle);
     DWORD timeout = kTimeoutMs;
     WinHttpSetOption(handle, WINHTTP_OPTION_CONNECT_TIMEOUT, &timeout, sizeof timeout);
     WinHttpSetOption(handle, WINHTTP_OPTION_RECEIVE_TIMEOUT, &timeout, sizeof timeout);
+    // Without it an https server with current defaults is out of reach from Windows
+    // 7; a system that refuses the option keeps its own defaults, and nothing is said.
+    RequestModernTls(handle);
     return true;
 }
 
@@ -118,6 +119,41 @@ uint32_t QueryContentLength(HINTERNET request) {
     return static_cast<uint32_t>(value);
 }
 
+// Opens the GET (see OpenGetRequest) and reads its Content-Length; on failure
+// the Polish text for it, `badUrlText` when the URL does not parse.
+bool StartGet(HINTERNET session, const std::wstring& url, const std::wstring& badUrlText, OpenRequest& out,
+              uint32_t& announced, std::wstring& error) {
+    DWORD status = 0;
+    const RequestFailure failure = OpenGetRequest(session, url, out, status);
+    if (failure != RequestFailure::None) {
+        error = failure == RequestFailure::Url ? badUrlText : FailureText(failure, status);
+        return false;
+    }
+    announced = QueryContentLength(out.request.Get());
+    return true;
+}
+
+// Reads a body in blocks of at most kReadSize bytes until it ends, `goOn()`
+// (asked before each read) or `take(block, size)` says stop. A body with a
+// Content-Length ends there, as WinHTTP on Windows ends it: Wine's WinHTTP would
+// go on delivering whatever else the server sends on the connection.
+template <typename GoOn, typename Take>
+void ReadBody(HINTERNET request, uint32_t announced, GoOn goOn, Take take) {
+    std::unique_ptr<char[]> buffer(new char[kReadSize]);
+    uint32_t done = 0;
+    while (goOn()) {
+        DWORD want = kReadSize;
+        if (announced != 0) {
+            if (done >= announced) break;
+            if (announced - done < want) want = announced - done;
+        }
+        DWORD read = 0;
+        if (!WinHttpReadData(request, buffer.get(), want, &read) || read == 0) break;
+        done += read;
+        if (!take(buffer.get(), read)) break;
+    }
+}
+
 }  // namespace
 
 bool HttpClient::DownloadToFile(const std::wstring& url, const std::wstring& filePath,
@@ -125,19 +161,11 @@ bool HttpClient::DownloadToFile(const std::wstring& url, const std::wstring& fil
     cancel.store(false);
 
     OpenRequest request;
-    DWORD status = 0;
-    RequestFailure failure =
-        OpenGetRequest(static_cast<HINTERNET>(session), url, request, status);
-    if (failure == RequestFailure::Url) {
-        errorText = L"Nieprawidłowy URL: " + url;
+    uint32_t bytesTotal = 0;
+    if (!StartGet(static_cast<HINTERNET>(session.get()), url, L"Nieprawidłowy URL: " + url, request, bytesTotal,
+                  errorText)) {
         return false;
     }
-    if (failure != RequestFailure::None) {
-        errorText = FailureText(failure, status);
-        return false;
-    }
-
-    uint32_t bytesTotal = QueryContentLength(request.request.Get());
 
     // One folder level only; a missing parent shows up when the file is opened.
     size_t separator = filePath.find_last_of(L"\\/");
@@ -152,31 +180,21 @@ bool HttpClient::DownloadToFile(const std::wstring& url, const std::wstring& fil
         return false;
     }
 
-    std::unique_ptr<char[]> buffer(new char[kReadSize]);
     uint32_t bytesDone = 0;
     bool writeFailed = false;
-    for (;;) {
-        if (cancel.load()) break;
-        // The body ends at its Content-Length, as WinHTTP on Windows ends it; Wine's
-        // WinHTTP would go on delivering whatever else the server sends.
-        DWORD want = kReadSize;
-        if (bytesTotal != 0) {
-            if (bytesDone >= bytesTotal) break;
-            if (bytesTotal - bytesDone < want) want = bytesTotal - bytesDone;
-        }
-        DWORD read = 0;
-        if (!WinHttpReadData(request.request.Get(), buffer.get(), want, &read) || read == 0) {
-            break;
-        }
-        DWORD written = 0;
-        // A full disk must not pass for a finished download.
-        if (!WriteFile(file.Get(), buffer.get(), read, &written, nullptr) || written != read) {
-            writeFailed = true;
-            break;
-        }
-        bytesDone += read;
-        if (onProgress) onProgress(bytesDone, bytesTotal);
-    }
+    ReadBody(
+        request.request.Get(), bytesTotal, [&] { return !cancel.load(); },
+        [&](const char* block, DWORD size) {
+            DWORD written = 0;
+            // A full disk must not pass for a finished download.
+            if (!WriteFile(file.Get(), block, size, &written, nullptr) || written != size) {
+                writeFailed = true;
+                return false;
+            }
+            bytesDone += size;
+            if (onProgress) onProgress(bytesDone, bytesTotal);
+            return true;
+        });
 
     file.Reset();
     request.request.Reset();
@@ -200,38 +218,26 @@ bool HttpClient::DownloadToMemory(const std::wstring& url, std::string& body) {
     body.clear();
 
     OpenRequest request;
-    DWORD status = 0;
-    RequestFailure failure =
-        OpenGetRequest(static_cast<HINTERNET>(session), url, request, status);
-    if (failure == RequestFailure::Url) {
-        errorText = L"Nieprawidłowy URL";
+    uint32_t announced = 0;
+    if (!StartGet(static_cast<HINTERNET>(session.get()), url, L"Nieprawidłowy URL", request, announced,
+                  errorText)) {
         return false;
     }
-    if (failure != RequestFailure::None) {
-        errorText = FailureText(failure, status);
+    bool tooLarge = false;
+    ReadBody(
+        request.request.Get(), announced, [] { return true; },
+        [&](const char* block, DWORD size) {
+            if (body.size() + size > kMaxMemoryBody) {
+                tooLarge = true;
+                return false;
+            }
+            body.append(block, size);
+            return true;
+        });
+    if (tooLarge) {
+        body.clear();
+        errorText = L"Odpowiedź serwera jest zbyt duża (ponad 16 MiB)";
         return false;
-    }
-
-    // As for files, the body ends at its Content-Length when one is given: Wine's
-    // WinHTTP would append whatever else arrives on the connection.
-    const uint32_t announced = QueryContentLength(request.request.Get());
-    std::unique_ptr<char[]> buffer(new char[kReadSize]);
-    for (;;) {
-        DWORD want = kReadSize;
-        if (announced != 0) {
-            if (body.size() >= announced) break;
-            if (announced - body.size() < want) want = static_cast<DWORD>(announced - body.size());
-        }
-        DWORD read = 0;
-        if (!WinHttpReadData(request.request.Get(), buffer.get(), want, &read) || read == 0) {
-            break;
-        }
-        if (body.size() + read > kMaxMemoryBody) {
-            body.clear();
-            errorText = L"Odpowiedź serwera jest zbyt duża (ponad 16 MiB)";
-            return false;
-        }
-        body.append(buffer.get(), read);
     }
     return true;
 }

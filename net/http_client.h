@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 
 #include "base/names_and_limits.h"
@@ -31,7 +32,11 @@ public:
     static const size_t kMaxMemoryBody = kLargestServerText;
 
 private:
-    void* session = nullptr;  // HINTERNET
+    // The session handle (an HINTERNET; <winhttp.h> stays out of this header).
+    struct SessionCloser {
+        void operator()(void* session) const;
+    };
+    std::unique_ptr<void, SessionCloser> session;
     std::wstring errorText;
     std::atomic<bool> cancel{false};
 };

@@ -57,12 +57,25 @@ bool StartReplacementCommand(const std::wstring& exePath) {
     return true;
 }
 
-void ApplySelfUpdate() {
+bool ApplySelfUpdate(const std::atomic<bool>& cancelRequested) {
+    const std::wstring exePath = OwnExecutablePath();
+    const std::wstring stagingPath = exePath + kNewPatcherSuffix.wide;
+    // The window stays usable while the box is open: a Close before it, or while
+    // it is shown, means the user wants no restart.
+    if (cancelRequested.load()) {
+        DeleteFileW(stagingPath.c_str());
+        return false;
+    }
     MessageBoxW(nullptr,
                 L"Dostępna jest nowa wersja patchera.\n\nPatcher zostanie teraz zaktualizowany.\n"
                 L"Po kliknięciu OK aplikacja zamknie się i uruchomi ponownie.",
                 L"Vorlen Patcher - Aktualizacja", MB_OK | MB_ICONINFORMATION);
-    StartReplacementCommand(OwnExecutablePath());
+    if (cancelRequested.load()) {
+        DeleteFileW(stagingPath.c_str());
+        return false;
+    }
+    StartReplacementCommand(exePath);
+    return true;
 }
 
 bool Patcher::CheckSelfUpdate() {
@@ -86,6 +99,9 @@ bool Patcher::CheckSelfUpdate() {
 }
 
 bool Patcher::DownloadSelfUpdate() {
+    // A Close while the version file was on its way must not be undone by the
+    // transfer, which clears the client's own cancel flag when it starts.
+    if (cancelRequested.load()) return false;
     UpdateState state;
     state.status = L"Pobieranie nowej wersji patchera...";
     PublishProgress(state);
@@ -102,7 +118,7 @@ bool Patcher::DownloadSelfUpdate() {
         state.fileTotal = state.overallTotal = bytesTotal;
         PublishProgress(state);
     };
-    if (!http.DownloadToFile(url, target, onProgress)) {
+    if (!http.DownloadToFile(url, target, onProgress) || cancelRequested.load()) {
         DeleteFileW(target.c_str());
         return false;
     }

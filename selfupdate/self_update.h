@@ -1,10 +1,14 @@
 #pragma once
 
+#include <atomic>
 #include <string>
 
 // Tells the user, then starts the command line that swaps in the staged
 // "<own path>.new" once this process has exited, and starts the new patcher.
-void ApplySelfUpdate();
+// False when `cancelRequested` is set before the message box or while it is
+// open: the user closed the patcher, so the staged file is deleted and nothing
+// is started.
+bool ApplySelfUpdate(const std::atomic<bool>& cancelRequested);
 
 // The replacement command line for an executable path; false when it would not
 // fit the 1040-character buffer (a truncated command must never run).

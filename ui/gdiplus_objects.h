@@ -36,6 +36,28 @@ using UniqueStringFormat = UniqueHandle<gdiplus_objects::GdiplusTraits<
 using UniqueImageAttributes = UniqueHandle<gdiplus_objects::GdiplusTraits<
     Gdiplus::GpImageAttributes, Gdiplus::DllExports::GdipDisposeImageAttributes>>;
 
+// One GDI+ session: started by Start(), shut down when its owner goes. Declared
+// before the GDI+ objects of the same owner, it outlives every one of them.
+class GdiplusSession {
+public:
+    GdiplusSession() = default;
+    ~GdiplusSession() {
+        if (token != 0) Gdiplus::GdiplusShutdown(token);
+    }
+    GdiplusSession(const GdiplusSession&) = delete;
+    GdiplusSession& operator=(const GdiplusSession&) = delete;
+
+    bool Start() {
+        if (token != 0) return true;
+        Gdiplus::GdiplusStartupInput startup;  // version 1, no debug callback, nothing suppressed
+        if (Gdiplus::GdiplusStartup(&token, &startup, nullptr) != Gdiplus::Ok) token = 0;
+        return token != 0;
+    }
+
+private:
+    ULONG_PTR token = 0;
+};
+
 struct MemoryDcTraits {
     using Type = HDC;
     static Type Invalid() { return nullptr; }

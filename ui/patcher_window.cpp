@@ -15,6 +15,12 @@ const UINT_PTR kRefreshTimer = 1;
 const UINT kRefreshMs = 50;  // 20 frames a second
 const int kDragStripHeight = 50;
 
+// Families that systems without "Segoe UI" and without a generic sans-serif
+// family for GDI+ (a fresh Wine or Proton prefix) usually have, in order of
+// preference.
+const wchar_t* const kFallbackFamilies[] = {L"Tahoma", L"Arial", L"Liberation Sans",
+                                             L"DejaVu Sans", L"Noto Sans"};
+
 // Points in lParam are two signed 16-bit values (negative on a monitor left of
 // or above the primary one).
 POINT PointFrom(LPARAM lParam) {
@@ -36,17 +42,11 @@ PatcherWindow::~PatcherWindow() {
         SetWindowLongPtrW(window, GWLP_USERDATA, 0);
         ShowWindow(window, SW_HIDE);
     }
-    for (UniqueImage* image : {&imgBackground, &imgBarTrack, &imgBarBlue, &imgBarGreen,
-                               &imgInfoPanel, &imgCheckPanel, &imgPlayButton, &imgCloseButton,
-                               &imgBusyButton}) {
-        image->Reset();
-    }
-    if (gdiplusToken != 0) GdiplusShutdown(gdiplusToken);
+    // The images, the fallback family and then GDI+ itself go with the members.
 }
 
 bool PatcherWindow::Create() {
-    GdiplusStartupInput startup;  // version 1, no debug callback, nothing suppressed
-    if (GdiplusStartup(&gdiplusToken, &startup, nullptr) != Ok) gdiplusToken = 0;
+    gdiplus.Start();
 
     HMODULE module = GetModuleHandleW(nullptr);
     imgBackground = LoadPngResource(module, IDP_BACKGROUND);
@@ -226,6 +226,20 @@ GpFontFamily* PatcherWindow::GenericSansSerif() {
     return genericSansSerif;
 }
 
+GpFontFamily* PatcherWindow::FallbackFamily() {
+    if (!fallbackFamilyLookedUp) {
+        fallbackFamilyLookedUp = true;
+        for (const wchar_t* name : kFallbackFamilies) {
+            if (GdipCreateFontFamilyFromName(name, nullptr, fallbackFamily.Put()) == Ok &&
+                fallbackFamily) {
+                break;
+            }
+            fallbackFamily.Reset();
+        }
+    }
+    return fallbackFamily.Get();
+}
+
 UniqueFont PatcherWindow::MakeUiFont(float size, int style) {
     UniqueFontFamily named;
     if (GdipCreateFontFamilyFromName(L"Segoe UI", nullptr, named.Put()) != Ok) named.Reset();
@@ -237,6 +251,11 @@ UniqueFont PatcherWindow::MakeUiFont(float size, int style) {
     }
     if (!font && family != GenericSansSerif() && GenericSansSerif() != nullptr &&
         GdipCreateFont(GenericSansSerif(), size, style, UnitPoint, font.Put()) != Ok) {
+        font.Reset();
+    }
+    // Without any font every text of the window would be missing, errors included.
+    if (!font && FallbackFamily() != nullptr &&
+        GdipCreateFont(FallbackFamily(), size, style, UnitPoint, font.Put()) != Ok) {
         font.Reset();
     }
     return font;  // the named family goes now; the font keeps what it needs

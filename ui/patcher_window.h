@@ -41,16 +41,19 @@ private:
     void PaintTotalBar(Gdiplus::GpGraphics* graphics);
     void PaintButtons(Gdiplus::GpGraphics* graphics);
 
-    // "Segoe UI" in points, else the generic sans-serif family; null when
-    // neither gives a font (text drawn with it is then left out).
+    // "Segoe UI" in points, else the generic sans-serif family, else the first
+    // of a few common families that exists; null when none gives a font (text
+    // drawn with it is then left out).
     UniqueFont MakeUiFont(float size, int style);
     Gdiplus::GpFontFamily* GenericSansSerif();
+    Gdiplus::GpFontFamily* FallbackFamily();
     RECT ClientRect() const;
 
     HWND window = nullptr;
     Patcher* engine = nullptr;
     PatcherConfig config;
-    ULONG_PTR gdiplusToken = 0;
+    // First of the GDI+ members, so that it shuts GDI+ down after all of them.
+    GdiplusSession gdiplus;
     UniqueImage imgBackground;
     UniqueImage imgBarTrack;
     UniqueImage imgBarBlue;
@@ -71,4 +74,7 @@ private:
     // GDI+ owns the generic family; it is looked up once per GDI+ session.
     Gdiplus::GpFontFamily* genericSansSerif = nullptr;
     bool genericSansSerifLookedUp = false;
+    // Looked up once, when neither of the above gives a font; ours to delete.
+    UniqueFontFamily fallbackFamily;
+    bool fallbackFamilyLookedUp = false;
 };

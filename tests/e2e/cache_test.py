@@ -21,7 +21,7 @@ import unittest
 import urllib.parse
 import urllib.request
 
-from e2e_test import PUBLISH, READINESS_PROBE, RUN_ENDINGS, SOURCE, PatcherAgainstNginx, free_port
+from e2e_test import PUBLISH, READINESS_PROBE, RUN_ENDINGS, PatcherAgainstNginx, free_port
 from edge_cache import EdgeCache
 
 AGENT = "Vorlen Patcher/1.0"
@@ -37,27 +37,9 @@ class PatcherBehindACache(PatcherAgainstNginx):
 
     def start_server(self):
         self.origin_port = free_port()
-        self.nginx_dir = os.path.join(self.work, "nginx")
-        self.nginx = subprocess.Popen([os.path.join(SOURCE, "server", "serve"), "--root", self.server,
-                                       "--listen", f"127.0.0.1:{self.origin_port}", "--run-dir", self.nginx_dir,
-                                       "--game-max-age", str(self.GAME_MAX_AGE)],
-                                      stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        deadline = time.monotonic() + 15
-        while True:
-            try:
-                with urllib.request.urlopen(self.origin_request("/fs/patchlist.txt"), timeout=2) as answer:
-                    self.assertEqual(answer.read(), self.list_text)
-                break
-            except OSError:
-                self.assertIsNone(self.nginx.poll(), "nginx ended; see " + self.nginx_dir)
-                self.assertLess(time.monotonic(), deadline, "nginx does not answer")
-                time.sleep(0.1)
+        self.start_nginx(self.origin_port, "--game-max-age", str(self.GAME_MAX_AGE))
         self.edge = EdgeCache(self.work, self.port, self.origin_port)
         self.addCleanup(self.edge.stop)
-
-    def origin_request(self, path):
-        return urllib.request.Request(f"http://127.0.0.1:{self.origin_port}{path}",
-                                      headers={"User-Agent": READINESS_PROBE})
 
     def prime_the_edge(self):
         """Empties the edge (as an operator purges a CDN) and fetches every listed

@@ -91,7 +91,7 @@ class PatcherAgainstNginx(unittest.TestCase):
             self.port = int(f.read())
         with open(os.path.join(BUILD, "test-session", "e2e-display")) as f:
             self.display = f.read().strip()
-        self.url = f"http://127.0.0.1:{self.port}/fs"
+        self.url = self.base_url()
         self.exe = os.path.join(PATCHER_DIR, "Vorlen-Patcher.exe")
         self.prefix = os.path.join(PATCHER_DIR, "wineprefix")
         self.patcher = None
@@ -113,6 +113,10 @@ class PatcherAgainstNginx(unittest.TestCase):
         self.entries = [line.decode().split(" ") for line in self.list_text.split(b"\n")[:-1]]
         self.start_server()
 
+    def base_url(self):
+        """The server URL the test patcher was built with."""
+        return f"http://127.0.0.1:{self.port}/fs"
+
     def make_sample(self):
         subprocess.run([os.path.join(SOURCE, "tools", "sample-game", "make_sample_game.py"), self.sample],
                        check=True, timeout=60)
@@ -120,15 +124,18 @@ class PatcherAgainstNginx(unittest.TestCase):
     def start_server(self):
         self.start_nginx()
 
-    def start_nginx(self):
+    def start_nginx(self, port=None, *serve_options):
+        """server/serve on `port` (the patcher's unless told), with more options."""
+        port = port or self.port
         self.nginx_dir = os.path.join(self.work, "nginx")
         self.nginx = subprocess.Popen([os.path.join(SOURCE, "server", "serve"), "--root", self.server,
-                                       "--listen", f"127.0.0.1:{self.port}", "--run-dir", self.nginx_dir],
+                                       "--listen", f"127.0.0.1:{port}", "--run-dir", self.nginx_dir, *serve_options],
                                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         deadline = time.monotonic() + 15
         while True:
             try:
-                probe = urllib.request.Request(self.url + "/patchlist.txt", headers={"User-Agent": READINESS_PROBE})
+                probe = urllib.request.Request(f"http://127.0.0.1:{port}/fs/patchlist.txt",
+                                               headers={"User-Agent": READINESS_PROBE})
                 with urllib.request.urlopen(probe, timeout=2) as answer:
                     self.assertEqual(answer.read(), self.list_text)
                 return
@@ -587,6 +594,48 @@ class EndToEndMisbehaving(PatcherAgainstMisbehavingServer):
         for path in installed:
             with open(os.path.join(self.game, path), "rb") as f:
                 self.assertEqual(f.read(), self.sample_bytes(path))
+
+    def test_close_while_the_version_file_is_on_its_way_updates_nothing(self):
+        # A newer patcher is published, but its version file is held back until
+        # the player has closed the window.
+        os.makedirs(self.game)
+        with open(os.path.join(self.server, "patcher_version.txt"), "w") as f:
+            f.write("1.0.6.0\n")
+        home = os.path.join(self.work, "patcher")
+        os.makedirs(home)
+        exe = os.path.join(home, "Vorlen-Patcher.exe")
+        shutil.copy(self.exe, exe)
+        self.set_rules([("patcher_version.txt", "gate/version-gate")])
+        self.start_patcher(exe)
+
+        deadline = time.monotonic() + RUN_SECONDS
+        while "/fs/patcher_version.txt" not in self.served_requests() or not self.window_of_patcher():
+            self.assertIsNone(self.patcher.poll(), "the patcher ended early")
+            self.assertLess(time.monotonic(), deadline, "no version request with the window shown")
+            time.sleep(0.2)
+        # A first click may only activate the window; the window hides once closed.
+        deadline = time.monotonic() + CLOSE_SECONDS
+        while self.window_of_patcher():
+            self.assertLess(time.monotonic(), deadline, "the close button did not close the window")
+            self.click_window(390, 409)
+            time.sleep(0.5)
+        self.assertEqual(self.served_requests(), ["/fs/patcher_version.txt"])
+        with open(os.path.join(self.server, "version-gate"), "w"):
+            pass  # the version file now arrives, well within the client's receive time-out
+
+        # A message box would hold the process until answered: it ends by itself.
+        try:
+            self.patcher.wait(timeout=RUN_SECONDS)
+        except subprocess.TimeoutExpired:
+            self.fail(f"the patcher did not end after Close: {self.served_requests()}, {self.log_messages()[-3:]}")
+        self.assertEqual(self.patcher.returncode, 0)
+        self.assertEqual(self.served_requests(), ["/fs/patcher_version.txt", "/fs/patchlist.txt"])
+        self.assertEqual(self.log_messages(), self.expected_start()[:12] + [
+            "Anulowano przez użytkownika", "Patcher zamknięty"])
+        self.assertEqual(os.listdir(home), ["Vorlen-Patcher.exe"], "a new patcher was staged")
+        with open(exe, "rb") as f, open(self.exe, "rb") as g:
+            self.assertEqual(f.read(), g.read(), "the executable was replaced")
+        self.assertEqual(os.listdir(self.game), ["patcher.log"])
 
 
 if __name__ == "__main__":

@@ -1,21 +1,24 @@
 #!/usr/bin/env python3
 """The nginx configuration (server/nginx-vorlen.conf, run by server/serve): what
-it serves under /fs/ and what it does not.
+it serves under /fs/ and what it does not, over plain http and over https.
 
     VORLEN_SOURCE_DIR=... server_test.py"""
 import os
 import shutil
 import socket
+import ssl
 import subprocess
 import tempfile
 import time
 import unittest
 import urllib.parse
+import warnings
 
 from e2e_test import free_port
 
 SOURCE = os.environ.get("VORLEN_SOURCE_DIR", os.path.join(os.path.dirname(__file__), "..", ".."))
 SERVE = os.path.join(SOURCE, "server", "serve")
+TEST_CERTIFICATES = os.path.join(SOURCE, "tests", "harness", "test-certificates")
 
 
 class ServedFolder(unittest.TestCase):
@@ -35,8 +38,9 @@ class ServedFolder(unittest.TestCase):
                 f.write(content)
         cls.files = files
         cls.port = free_port()
+        cls.run_dir = os.path.join(cls.scratch, "run")
         cls.nginx = subprocess.Popen([SERVE, "--root", cls.root, "--listen", f"127.0.0.1:{cls.port}",
-                                      "--run-dir", os.path.join(cls.scratch, "run"), "--game-max-age", "0042"],
+                                      "--run-dir", cls.run_dir, "--game-max-age", "0042", *cls.serve_arguments()],
                                      stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
         # Ready when this nginx answers with this folder's list: a bare connection
         # could also reach something else on the port.
@@ -60,11 +64,19 @@ class ServedFolder(unittest.TestCase):
             cls.nginx.wait(timeout=10)
         shutil.rmtree(cls.scratch, ignore_errors=True)
 
+    @classmethod
+    def serve_arguments(cls):
+        return []
+
+    @classmethod
+    def connect(cls):
+        return socket.create_connection(("127.0.0.1", cls.port), timeout=10)
+
     def request(self, method, raw_path):
         """One request with the path sent as given (str of ASCII, or bytes); the
         answer as (status, headers, body)."""
         path = raw_path if isinstance(raw_path, bytes) else raw_path.encode("ascii")
-        with socket.create_connection(("127.0.0.1", self.port), timeout=10) as connection:
+        with self.connect() as connection:
             connection.sendall(method.encode() + b" " + path + b" HTTP/1.1\r\nHost: 127.0.0.1\r\n"
                                b"User-Agent: Vorlen Patcher/1.0\r\nConnection: close\r\n\r\n")
             answer = b""
@@ -133,7 +145,7 @@ class NginxConfig(ServedFolder):
             self.assertEqual(self.request("GET", path)[1].get("Cache-Control"), "public, max-age=42", path)
         # A validator answers "unchanged" without the bytes.
         etag = self.request("GET", "/fs/patchlist.txt")[1]["ETag"]
-        with socket.create_connection(("127.0.0.1", self.port), timeout=10) as connection:
+        with self.connect() as connection:
             connection.sendall(b"GET /fs/patchlist.txt HTTP/1.1\r\nHost: 127.0.0.1\r\nIf-None-Match: "
                                + etag.encode() + b"\r\nConnection: close\r\n\r\n")
             self.assertTrue(connection.recv(65536).startswith(b"HTTP/1.1 304 "))
@@ -142,6 +154,62 @@ class NginxConfig(ServedFolder):
         for method in ("POST", "PUT", "DELETE"):
             self.assertEqual(self.request(method, "/fs/patchlist.txt")[0], 403, method)
         self.assertEqual(self.request("GET", "/fs/patchlist.txt")[0], 200)
+
+
+class NginxConfigTls(NginxConfig):
+    """Every check above, against the https server block (server/serve --tls-cert
+    --tls-key) with a certificate from the tests' own CA; and what only TLS has."""
+
+    @classmethod
+    def serve_arguments(cls):
+        cls.certificates = os.path.join(cls.scratch, "tls")
+        os.makedirs(cls.certificates)
+        subprocess.run([TEST_CERTIFICATES, cls.certificates], check=True, timeout=60)
+        return ["--tls-cert", os.path.join(cls.certificates, "localhost.pem"),
+                "--tls-key", os.path.join(cls.certificates, "server.key")]
+
+    @classmethod
+    def tls_context(cls, lowest=ssl.TLSVersion.TLSv1_2, highest=ssl.TLSVersion.TLSv1_3, ciphers=None):
+        context = ssl.create_default_context(cafile=os.path.join(cls.certificates, "ca.pem"))
+        if lowest < ssl.TLSVersion.TLSv1_2:
+            # OpenSSL 3 speaks TLS 1.0 and 1.1 only at security level 0.
+            context.set_ciphers("DEFAULT:@SECLEVEL=0")
+        if ciphers:
+            context.set_ciphers(ciphers)
+        with warnings.catch_warnings():  # TLS 1.0 and 1.1 are deprecated: that is the point
+            warnings.simplefilter("ignore", DeprecationWarning)
+            context.minimum_version, context.maximum_version = lowest, highest
+        return context
+
+    @classmethod
+    def connect(cls, context=None):
+        plain = socket.create_connection(("127.0.0.1", cls.port), timeout=10)
+        try:
+            return (context or cls.tls_context()).wrap_socket(plain, server_hostname="localhost")
+        except (OSError, ssl.SSLError):
+            plain.close()
+            raise
+
+    def test_speaks_tls_1_2_and_1_3_and_nothing_older(self):
+        for version in (ssl.TLSVersion.TLSv1_2, ssl.TLSVersion.TLSv1_3):
+            with self.connect(self.tls_context(version, version)) as connection:
+                self.assertEqual(connection.version(), version.name.replace("_", "."))
+        for version in (ssl.TLSVersion.TLSv1, ssl.TLSVersion.TLSv1_1):
+            with self.assertRaises(ssl.SSLError, msg=version.name):
+                self.connect(self.tls_context(version, version)).close()
+
+    def test_lets_in_a_client_with_only_the_suites_windows_7_has(self):
+        # TLS 1.2 with ECDHE-RSA and AES-CBC, no AES-GCM: Windows 7 SP1 with KB3140245.
+        context = self.tls_context(ssl.TLSVersion.TLSv1_2, ssl.TLSVersion.TLSv1_2,
+                                   "ECDHE-RSA-AES256-SHA384:ECDHE-RSA-AES128-SHA256")
+        with self.connect(context) as connection:
+            self.assertIn(connection.cipher()[0], ("ECDHE-RSA-AES256-SHA384", "ECDHE-RSA-AES128-SHA256"))
+
+    def test_logs_the_tls_version_and_cipher_of_each_request(self):
+        self.assertServes("/fs/dane/zażółć.txt".encode("utf-8"), b"abc")
+        with open(os.path.join(self.run_dir, "access.log"), encoding="utf-8", errors="replace") as f:
+            last = f.read().splitlines()[-1]
+        self.assertRegex(last, r'"GET /fs/\S+ HTTP/1\.1" 200 3 "-" "Vorlen Patcher/1\.0" TLSv1\.3 TLS_\w+$')
 
 
 class ServeScript(unittest.TestCase):
@@ -161,6 +229,11 @@ class ServeScript(unittest.TestCase):
         result = subprocess.run([SERVE, "--root", "/", "--game-max-age", "5m"], capture_output=True, timeout=30)
         self.assertEqual(result.returncode, 2)
         self.assertIn(b"--game-max-age wants whole seconds", result.stderr)
+
+    def test_refuses_a_certificate_without_its_key(self):
+        result = subprocess.run([SERVE, "--root", "/", "--tls-cert", SERVE], capture_output=True, timeout=30)
+        self.assertEqual(result.returncode, 2)
+        self.assertIn(b"--tls-cert and --tls-key go together", result.stderr)
 
     def test_reports_a_port_in_use_and_exits(self):
         scratch = tempfile.mkdtemp(prefix="vorlen-serve-test-")

@@ -34,6 +34,22 @@ TEST_F(FileDigestTest, Rfc1321TestSuite) {
               "57edf4a22be3c955ac49da2e2107b67a");
 }
 
+TEST(CryptoProviderKeepAlive, HoldsAContextThatHashes) {
+    CryptoProviderKeepAlive keepAlive;
+    // A handle cut to 32 bits names no context once contexts lie above 4 GiB.
+    static_assert(sizeof keepAlive.Get() == sizeof(void*), "a provider handle is pointer-sized");
+    HCRYPTHASH hash = 0;
+    ASSERT_TRUE(CryptCreateHash(keepAlive.Get(), CALG_MD5, 0, 0, &hash));
+    const BYTE abc[] = {'a', 'b', 'c'};
+    BYTE digest[16] = {};
+    DWORD length = sizeof digest;
+    EXPECT_TRUE(CryptHashData(hash, abc, sizeof abc, 0));
+    EXPECT_TRUE(CryptGetHashParam(hash, HP_HASHVAL, digest, &length, 0));
+    CryptDestroyHash(hash);
+    EXPECT_EQ(digest[0], 0x90);  // MD5("abc") = 900150983cd24fb0d6963f7d28e17f72
+    EXPECT_EQ(digest[15], 0x72);
+}
+
 TEST_F(FileDigestTest, BlockBoundariesAgreeWithMd5sum) {
     // The session made these files and ran md5sum over them.
     std::istringstream sums(ReadBytes(SessionDir() + L"\\digest\\md5sums.txt"));

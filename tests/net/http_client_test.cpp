@@ -7,6 +7,8 @@
 #include <vector>
 
 #include "net/http_client.h"
+#include "net/tls_protocols.h"
+#include "net/winhttp_handle.h"
 #include "support/test_support.h"
 
 using namespace testing_support;
@@ -280,6 +282,40 @@ TEST_F(HttpClientTest, CancelIsForgottenByTheNextDownloadAndIgnoredInMemory) {
     EXPECT_EQ(body, "hello");
     client.Cancel();
     ASSERT_TRUE(Download(Url(L"a.txt"), dir / L"a.txt"));
+}
+
+// --- TLS ----------------------------------------------------------------------
+
+TEST_F(HttpClientTest, DownloadsAFileAndAListOverTls) {
+    std::string body = PatternBytes(50000, 6);
+    served.Put("dane/zażółć.bin", body);
+    served.Put("list.txt", "dane/zażółć.bin 0 50000\n");
+    const std::wstring base = TlsServerRoot() + L"/" + served.name;
+    std::wstring target = dir / L"tls.bin";
+    ASSERT_TRUE(Download(base + L"/dane/zażółć.bin", target)) << client.ErrorText();
+    EXPECT_EQ(ReadBytes(target), body);
+    ASSERT_FALSE(calls.empty());
+    EXPECT_EQ(calls.back().done, 50000u);
+    EXPECT_EQ(calls.back().total, 50000u);
+    std::string list;
+    ASSERT_TRUE(client.DownloadToMemory(base + L"/list.txt", list)) << client.ErrorText();
+    EXPECT_EQ(list, "dane/zażółć.bin 0 50000\n");
+    EXPECT_FALSE(Download(base + L"/missing.bin", dir / L"missing.bin"));
+    EXPECT_EQ(client.ErrorText(), L"HTTP Error: 404");
+}
+
+TEST(TlsProtocols, ASessionTakesTls12And13AndOtherHandlesNothing) {
+    // Wine takes the pair (and still speaks TLS 1.2 at most); Windows before
+    // TLS 1.3 refuses it and takes TLS 1.2 alone.
+    UniqueInternet session(WinHttpOpen(L"Vorlen Patcher/1.0", WINHTTP_ACCESS_TYPE_DEFAULT_PROXY,
+                                       WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0));
+    ASSERT_TRUE(session);
+    EXPECT_EQ(RequestModernTls(session.Get()),
+              static_cast<DWORD>(WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_2 | WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_3));
+    // The option belongs to sessions: a connection refuses both tries.
+    UniqueInternet connection(WinHttpConnect(session.Get(), L"localhost", 443, 0));
+    ASSERT_TRUE(connection);
+    EXPECT_EQ(RequestModernTls(connection.Get()), 0u);
 }
 
 // --- limits -------------------------------------------------------------------

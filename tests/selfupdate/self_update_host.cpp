@@ -1,8 +1,10 @@
 // Runs one update of the real engine, without a window, in the current folder:
-//   self_update_host <server url>
+//   self_update_host <server url> [close-in-box]
 // It answers the self-update message box with OK (after reading its text), waits
 // for the run to end, and writes "host-result.txt": the phase, whether the exit
 // was requested, the last status, and the message box text (UTF-8 lines).
+// With "close-in-box" it cancels the engine, as the window's close button does,
+// while the box is open, and only then answers it.
 #include <windows.h>
 
 #include <atomic>
@@ -31,30 +33,36 @@ int wmain(int argc, wchar_t** argv) {
     if (argc < 2) return 2;
     PatcherConfig config = MakeDefaultConfig();
     config.serverUrl = argv[1];
-
-    std::wstring boxText;
-    std::atomic<bool> done{false};
-    std::thread answerer([&] {
-        for (int i = 0; i < 3000 && !done.load(); ++i) {
-            HWND box = FindWindowW(nullptr, L"Vorlen Patcher - Aktualizacja");
-            if (box != nullptr) {
-                // The message is the box's static text control.
-                EnumChildWindows(box, &ReadStaticText, reinterpret_cast<LPARAM>(&boxText));
-                PostMessageW(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
-                return;
-            }
-            Sleep(20);
-        }
-    });
+    const bool closeInBox = argc > 2 && std::wstring(argv[2]) == L"close-in-box";
 
     int code = 0;
     {
         Patcher patcher(config);
         if (!patcher.Initialize()) code = 1;
+
+        std::wstring boxText;
+        std::atomic<bool> done{false};
+        std::thread answerer([&] {
+            for (int i = 0; i < 3000 && !done.load(); ++i) {
+                HWND box = FindWindowW(nullptr, L"Vorlen Patcher - Aktualizacja");
+                if (box != nullptr) {
+                    // The message is the box's static text control.
+                    EnumChildWindows(box, &ReadStaticText, reinterpret_cast<LPARAM>(&boxText));
+                    if (closeInBox) patcher.Cancel();
+                    PostMessageW(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+                    return;
+                }
+                Sleep(20);
+            }
+        });
+
         patcher.StartUpdate();
         for (int i = 0; i < 3000; ++i) {
             UpdatePhase phase = patcher.GetPhase();
-            if (patcher.IsExitRequested() || phase == UpdatePhase::Completed || phase == UpdatePhase::Error) break;
+            if (patcher.IsExitRequested() || phase == UpdatePhase::Completed ||
+                phase == UpdatePhase::Error || patcher.GetProgress().status == L"Anulowano") {
+                break;
+            }
             Sleep(20);
         }
         done.store(true);

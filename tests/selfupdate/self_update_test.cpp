@@ -167,40 +167,62 @@ TEST_F(SelfUpdateTest, CancelledDownloadLeavesNoStagingFile) {
 
 // --- the whole self-update of a real engine, message box answered -----------------
 
-TEST(WholeSelfUpdate, PublishedPatcherReplacesTheRunningOneAndStartsIt) {
-    ServedFolder served(L"whole");
-    TempDir dir(L"vorlen whole update");
-    std::wstring folder = dir / L"Moja Gra";
-    CreateDirectoryW(folder.c_str(), nullptr);
-    std::wstring exe = folder + L"\\Vorlen-Patcher.exe";
-    ASSERT_TRUE(CopyFileW((BuildDir() + L"\\tests\\self_update_host.exe").c_str(), exe.c_str(), FALSE));
+// self_update_host, copied into a game folder with blanks in its path as
+// "Vorlen-Patcher.exe", runs one update against a server that publishes the
+// game's stand-in as a newer patcher.
+class WholeSelfUpdate : public ::testing::Test {
+protected:
+    struct HostResult {
+        DWORD exitCode = 99;
+        std::string phase, exitRequested, status, box;
+    };
+
+    WholeSelfUpdate() : folder(dir / L"Moja Gra"), exe(folder + L"\\Vorlen-Patcher.exe") {
+        CreateDirectoryW(folder.c_str(), nullptr);
+        host = BuildDir() + L"\\tests\\self_update_host.exe";
+        CopyFileW(host.c_str(), exe.c_str(), FALSE);
+        served.Put("patcher_version.txt", "1.0.6.0\r\n");
+        served.Put("Vorlen-Patcher.exe", published);
+    }
+
+    HostResult RunHost(const std::wstring& mode = L"") {
+        HostResult result;
+        std::wstring command = L"\"" + exe + L"\" " + served.Url() + L" " + mode;
+        STARTUPINFOW startup = {};
+        startup.cb = sizeof startup;
+        PROCESS_INFORMATION info = {};
+        if (!CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr,
+                            folder.c_str(), &startup, &info)) {
+            ADD_FAILURE() << "the host did not start";
+            return result;
+        }
+        CloseHandle(info.hThread);
+        EXPECT_EQ(WaitForSingleObject(info.hProcess, 90000), WAIT_OBJECT_0);
+        GetExitCodeProcess(info.hProcess, &result.exitCode);
+        CloseHandle(info.hProcess);
+        std::istringstream lines(ReadBytes(folder + L"\\host-result.txt"));
+        std::getline(lines, result.phase);
+        std::getline(lines, result.exitRequested);
+        std::getline(lines, result.status);
+        std::getline(lines, result.box);
+        return result;
+    }
+
+    ServedFolder served{L"whole"};
+    TempDir dir{L"vorlen whole update"};
+    std::wstring folder;
+    std::wstring exe;
+    std::wstring host;
     std::string published = ReadBytes(StandInPath());
-    served.Put("patcher_version.txt", "1.0.6.0\r\n");
-    served.Put("Vorlen-Patcher.exe", published);
+};
 
-    std::wstring command = L"\"" + exe + L"\" " + served.Url();
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION info = {};
-    ASSERT_TRUE(CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr,
-                               folder.c_str(), &startup, &info));
-    CloseHandle(info.hThread);
-    ASSERT_EQ(WaitForSingleObject(info.hProcess, 90000), WAIT_OBJECT_0);
-    DWORD code = 99;
-    GetExitCodeProcess(info.hProcess, &code);
-    CloseHandle(info.hProcess);
-    EXPECT_EQ(code, 0u);
-
-    std::istringstream result(ReadBytes(folder + L"\\host-result.txt"));
-    std::string phase, exitRequested, status, box;
-    std::getline(result, phase);
-    std::getline(result, exitRequested);
-    std::getline(result, status);
-    std::getline(result, box);
-    EXPECT_EQ(phase, "0") << "Idle";
-    EXPECT_EQ(exitRequested, "1");
-    EXPECT_EQ(Utf8(status), L"Uruchamianie nowej wersji patchera...");
-    EXPECT_EQ(Utf8(box).substr(0, 35), L"Dostępna jest nowa wersja patchera.");
+TEST_F(WholeSelfUpdate, PublishedPatcherReplacesTheRunningOneAndStartsIt) {
+    HostResult result = RunHost();
+    EXPECT_EQ(result.exitCode, 0u);
+    EXPECT_EQ(result.phase, "0") << "Idle";
+    EXPECT_EQ(result.exitRequested, "1");
+    EXPECT_EQ(Utf8(result.status), L"Uruchamianie nowej wersji patchera...");
+    EXPECT_EQ(Utf8(result.box).substr(0, 35), L"Dostępna jest nowa wersja patchera.");
 
     // The command line waits for the old program, swaps it and starts the new one.
     ASSERT_TRUE(WaitFor([&] { return FileExists(folder + L"\\stand-in-started.txt"); }, 60000));
@@ -212,6 +234,36 @@ TEST(WholeSelfUpdate, PublishedPatcherReplacesTheRunningOneAndStartsIt) {
     EXPECT_EQ(log.back(), L"Patcher zamknięty");
     for (const std::wstring& line : log) EXPECT_NE(line, L"Pobieranie listy plików...");
     Sleep(500);
+}
+
+TEST_F(WholeSelfUpdate, CloseWhileTheMessageBoxIsOpenStartsNothing) {
+    // After the box the run goes on with the list, and the check ends it as cancelled.
+    PatchFile entry = served.Publish("dane/plik.bin", "bytes");
+    const std::string list = entry.path + " " + entry.md5 + " " + std::to_string(entry.size) + "\n";
+    served.Put("patchlist.txt", list);
+    HostResult result = RunHost(L"close-in-box");
+    EXPECT_EQ(result.exitCode, 0u);
+    EXPECT_EQ(Utf8(result.box).substr(0, 35), L"Dostępna jest nowa wersja patchera.");
+    EXPECT_EQ(result.phase, "0") << "Idle";
+    EXPECT_EQ(result.exitRequested, "0");
+    EXPECT_EQ(Utf8(result.status), L"Anulowano");
+    std::vector<std::wstring> log = ReadLogMessages(folder + L"\\patcher.log");
+    std::vector<std::wstring> tail(log.end() - std::min<size_t>(log.size(), 8), log.end());
+    EXPECT_EQ(tail, std::vector<std::wstring>({L"Dostępna nowa wersja patchera - aktualizacja",
+                                               L"Aktualizacja patchera anulowana",
+                                               L"Pobieranie listy plików...",
+                                               L"Patchlist pobrany, rozmiar: " +
+                                                   std::to_wstring(list.size()) + L" bajtów",
+                                               L"Sparsowano plików: 1",
+                                               L"Sprawdzanie plików lokalnych...",
+                                               L"Anulowano przez użytkownika",
+                                               L"Patcher zamknięty"}));
+    EXPECT_FALSE(FileExists(exe + L".new")) << "the staged patcher was kept";
+    // A started replacement command would delete the old program within seconds.
+    EXPECT_FALSE(WaitFor([&] { return !FileExists(exe) || FileExists(folder + L"\\stand-in-started.txt"); },
+                         5000))
+        << "the replacement command ran";
+    EXPECT_EQ(ReadBytes(exe), ReadBytes(host));
 }
 
 }  // namespace

@@ -39,6 +39,11 @@ int ServerPort() {
 
 std::wstring ServerRoot() { return L"http://127.0.0.1:" + std::to_wstring(ServerPort()); }
 
+std::wstring TlsServerRoot() {
+    std::string port = ReadBytes(SessionDir() + L"\\tls-port");
+    return L"https://localhost:" + std::to_wstring(std::atoi(port.c_str())) + L"/fs";
+}
+
 ServedFolder::ServedFolder(const std::wstring& folderName) {
     // Tests run in parallel, each in its own Wine process: the test's own name
     // and a tick count keep their folders apart.

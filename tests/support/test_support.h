@@ -19,6 +19,10 @@ std::wstring BuildDir();
 int ServerPort();
 // "http://127.0.0.1:<port>"
 std::wstring ServerRoot();
+// The session's nginx serves the same folder over https, under /fs, with a
+// certificate for localhost from the CA that the session's prefix trusts:
+// "https://localhost:<port>/fs"
+std::wstring TlsServerRoot();
 
 // A folder the patch server serves, private to one test: <session>\www\<name>.
 // Its URL is ServerRoot() + "/" + name.

@@ -1,9 +1,11 @@
-# The window: its text and share arithmetic, its embedded images, and the real
-# window on a display of its own (window_tests.py).
+# The window: its text and share arithmetic, its embedded images, the shipped
+# executable's manifest, and the real window on a display of its own
+# (window_tests.py).
 
 vorlen_add_test_program(ui_tests
   ${CMAKE_CURRENT_LIST_DIR}/screen_text_test.cpp
   ${CMAKE_CURRENT_LIST_DIR}/png_resource_test.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/manifest_test.cpp
   ${PROJECT_SOURCE_DIR}/resources/resources.rc
   ${CMAKE_CURRENT_LIST_DIR}/test_resources.rc)
 
@@ -24,7 +26,7 @@ endforeach()
 # Debian's python3 has the PIL and numpy the checks need (scripts/setup).
 set(ui_window_cases
   idle_screen checking_screen downloading_screen completed_screen error_screen
-  long_status_is_trimmed fallback_screens fallback_buttons_on_hover
+  long_status_is_trimmed texts_without_font_replacements fallback_screens fallback_buttons_on_hover
   main_button_in_idle_starts_a_run main_button_in_error_starts_a_run
   main_button_while_checking_does_nothing main_button_while_downloading_does_nothing
   main_button_when_completed_launches_game_and_quits

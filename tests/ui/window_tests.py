@@ -135,9 +135,12 @@ class Display:
 class WineProgram:
     """A Windows program under cmake/wine-run in its own process group."""
 
-    def __init__(self, display, args, cwd, stdin=False):
+    def __init__(self, display, args, cwd, stdin=False, stock_fonts=False):
+        env = display.env()
+        if stock_fonts:
+            env["VORLEN_STOCK_FONTS"] = "1"  # cmake/wine-run's prefix without font replacements
         self.process = subprocess.Popen(
-            [str(WINE_RUN), *map(str, args)], cwd=cwd, env=display.env(),
+            [str(WINE_RUN), *map(str, args)], cwd=cwd, env=env,
             stdin=subprocess.PIPE if stdin else subprocess.DEVNULL,
             stdout=subprocess.PIPE if stdin else subprocess.DEVNULL,
             stderr=subprocess.DEVNULL, start_new_session=True)
@@ -178,11 +181,14 @@ class WineProgram:
 class WindowHost(WineProgram):
     """tests/ui/window_host.cpp: the real window, phases set from here."""
 
-    def __init__(self, display, game, bare=False):
+    def __init__(self, display, game, bare=False, stock_fonts=False):
         exe = BUILD / "tests" / ("ui_window_host_bare.exe" if bare else "ui_window_host.exe")
         # Nothing listens on port 9: the first run ends at once in Error.
-        super().__init__(display, [exe, "http://127.0.0.1:9/fs"], game, stdin=True)
-        check(self.read_line(60) == "ready", "the window host did not start")
+        super().__init__(display, [exe, "http://127.0.0.1:9/fs"], game, stdin=True,
+                         stock_fonts=stock_fonts)
+        # A first start in the prefix without font replacements makes that prefix.
+        check(self.read_line(180 if stock_fonts else 60) == "ready",
+              "the window host did not start")
         self.origin = self.rect()[:2]
 
     def command(self, line):
@@ -452,26 +458,33 @@ def checking_screen(display, game):
                 top=325)
 
 
-def downloading_screen(display, game):
-    host = WindowHost(display, game)
+def show_download_with_texts(display, host, name):
+    """Puts a download with a known total on screen and checks everything but the
+    texts against the reference, then each of the six texts at its place."""
     host.show(DOWNLOADING, file=(30, 120), overall=(600, 1000), speed=1536.9, seconds=65,
               files=(1, 2), status="Pobieranie: data/plik.bin")
     frame = window_frame(display, host.origin)
-    keep("downloading", frame)
+    keep(name, frame)
     ref = with_artwork(DOWNLOADING)
     ref.bar("bar_green.png", FILE_BAR, 30, 120).bar("bar_blue.png", TOTAL_BAR, 600, 1000)
     add_buttons(ref, DOWNLOADING)
     texts = [SPEED_TEXT, FILE_TEXT, STATUS_LINE, SIZE_TEXT, TIME_TEXT, TOTAL_PERCENT]
-    assert_matches(frame, ref, "downloading screen", leave_out=texts)
+    assert_matches(frame, ref, name, leave_out=texts)
+    assert_text(frame, ref, SPEED_TEXT, f"{name}: speed (1.50KiB/s)", starts=75)
+    assert_text(frame, ref, FILE_TEXT, f"{name}: file sizes (30B / 120B)", ends=575)
+    assert_text(frame, ref, STATUS_LINE, f"{name}: status line", starts=75)
+    assert_text(frame, ref, SIZE_TEXT, f"{name}: total sizes (600B / 1000B)", starts=75)
+    assert_text(frame, ref, TIME_TEXT, f"{name}: time left (01:05)", ends=575)
+    assert_text(frame, ref, TOTAL_PERCENT, f"{name}: percentage (60%)", centre=(325, 332))
+    return frame, ref
+
+
+def downloading_screen(display, game):
+    host = WindowHost(display, game)
+    frame, ref = show_download_with_texts(display, host, "downloading")
     # The fills end exactly at a quarter and at 60 % of the bars.
     assert_matches(frame, ref, "upper bar at 25 %", boxes=[FILE_BAR])
     assert_matches(frame, ref, "lower bar at 60 %", boxes=[TOTAL_BAR], leave_out=[TOTAL_PERCENT])
-    assert_text(frame, ref, SPEED_TEXT, "speed (1.50KiB/s)", starts=75)
-    assert_text(frame, ref, FILE_TEXT, "file sizes (30B / 120B)", ends=575)
-    assert_text(frame, ref, STATUS_LINE, "status line", starts=75)
-    assert_text(frame, ref, SIZE_TEXT, "total sizes (600B / 1000B)", starts=75)
-    assert_text(frame, ref, TIME_TEXT, "time left (01:05)", ends=575)
-    assert_text(frame, ref, TOTAL_PERCENT, "percentage (60%)", centre=(325, 332))
 
     # Without a known total: no speed, sizes, time or percentage; the upper bar
     # still follows the file.
@@ -528,6 +541,21 @@ def long_status_is_trimmed(display, game):
     # Not wrapped after "Sprawdzanie:": the first line runs on to the right end.
     xs, ys, _ = text_in(frame, ref, STATUS_LINE)
     check(((ys <= 247) & (xs > 400)).sum() >= 10, "long status wrapped onto a second line")
+
+
+def texts_without_font_replacements(display, game):
+    """A player's fresh Wine prefix has no "Segoe UI" and no generic sans-serif
+    family for GDI+: every text must still be drawn, in a family such a system has."""
+    host = WindowHost(display, game, stock_fonts=True)
+    frame, _ = show_download_with_texts(display, host, "stock-fonts-downloading")
+
+    host.show(CHECKING, files=(30, 100))
+    checking = window_frame(display, host.origin, previous=frame)
+    keep("stock-fonts-checking", checking)
+    ref = add_buttons(with_artwork(CHECKING), CHECKING)
+    assert_text(checking, ref, RING_PERCENT, "ring percentage, stock fonts", centre=(325, 270))
+    assert_text(checking, ref, CAPTION, "checking caption, stock fonts", centre=(325, None),
+                top=325)
 
 
 # -- fallbacks without images -----------------------------------------------------
@@ -890,8 +918,8 @@ REAL_CASES = {
 
 CASES = {f.__name__: f for f in [
     idle_screen, checking_screen, downloading_screen, completed_screen, error_screen,
-    long_status_is_trimmed, fallback_screens, fallback_buttons_on_hover,
-    main_button_in_idle_starts_a_run, main_button_in_error_starts_a_run,
+    long_status_is_trimmed, texts_without_font_replacements, fallback_screens,
+    fallback_buttons_on_hover, main_button_in_idle_starts_a_run, main_button_in_error_starts_a_run,
     main_button_while_checking_does_nothing, main_button_while_downloading_does_nothing,
     main_button_when_completed_launches_game_and_quits, top_strip_drags_window,
     hover_crossing_an_edge_repaints_once,

@@ -65,19 +65,13 @@ int Run(const std::vector<Argument>& args) {
     PublishOptions options;
     std::vector<const Argument*> folders;
     for (size_t i = 0; i < args.size(); ++i) {
-        std::string name = args[i].text;
-        std::string value;
-        const Argument* valueArg = nullptr;
-        const size_t equals = name.find('=');
-        const bool takesValue = name.rfind("--patcher-version", 0) == 0 || name.rfind("--patcher-exe", 0) == 0;
-        if (takesValue && equals != std::string::npos) {
-            value = name.substr(equals + 1);
-            name = name.substr(0, equals);
-        } else if (takesValue) {
-            if (i + 1 >= args.size()) return UsageError(name + " needs a value");
-            valueArg = &args[++i];
-            value = valueArg->text;
+        CommandOption option;
+        std::string problem;
+        if (!ReadCommandOption(args, i, {"--patcher-version", "--patcher-exe"}, option, problem)) {
+            return UsageError(problem);
         }
+        const std::string& name = option.name;
+        const std::string& value = option.value;
 
         if (name == "-h" || name == "--help") {
             std::cout << kUsage << "\n" << kVerifyUsage;
@@ -89,7 +83,7 @@ int Run(const std::vector<Argument>& args) {
             options.patcherVersion = value;
         } else if (name == "--patcher-exe") {
             if (value.empty()) return UsageError("--patcher-exe needs a value");
-            options.patcherExe = valueArg != nullptr ? valueArg->path : PathBelow("", value);
+            options.patcherExe = option.ValuePath();
         } else if (name == "--") {
             for (++i; i < args.size(); ++i) folders.push_back(&args[i]);
         } else if (name.size() > 1 && name[0] == '-') {

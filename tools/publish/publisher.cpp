@@ -1,6 +1,6 @@
 #include "tools/publish/publisher.h"
 
-#include <cstdio>
+#include <fstream>
 #include <map>
 #include <system_error>
 #include <vector>
@@ -103,19 +103,10 @@ bool CheckPatcherExe(const fs::path& exe, std::ostream& err) {
     if (code || size == 0 || size > kLargestListedSize) {
         return Refuse(err, "--patcher-exe: " + DisplayPath(exe) + " is empty, unreadable or 4 GiB or larger");
     }
-    std::FILE* file = nullptr;
-#ifdef _WIN32
-    file = _wfopen(exe.c_str(), L"rb");
-#else
-    file = std::fopen(exe.c_str(), "rb");
-#endif
+    std::ifstream file(exe, std::ios::binary);
     char magic[2] = {0, 0};
-    size_t got = 0;
-    if (file != nullptr) {
-        got = std::fread(magic, 1, 2, file);
-        std::fclose(file);
-    }
-    if (got != 2 || magic[0] != 'M' || magic[1] != 'Z') {
+    const bool got = file.read(magic, 2).gcount() == 2;
+    if (!got || magic[0] != 'M' || magic[1] != 'Z') {
         return Refuse(err, "--patcher-exe: " + DisplayPath(exe) + " is not a Windows executable");
     }
     return true;

@@ -77,19 +77,11 @@ int RunVerifyCommand(const std::vector<CommandArgument>& args) {
     VerifyOptions options;
     std::vector<const CommandArgument*> urls;
     for (size_t i = 0; i < args.size(); ++i) {
-        std::string name = args[i].text;
-        std::string value;
-        const CommandArgument* valueArg = nullptr;
-        const size_t equals = name.find('=');
-        const bool takesValue = name.rfind("--local", 0) == 0 || name.rfind("--timeout", 0) == 0;
-        if (takesValue && equals != std::string::npos) {
-            value = name.substr(equals + 1);
-            name = name.substr(0, equals);
-        } else if (takesValue) {
-            if (i + 1 >= args.size()) return UsageError(name + " needs a value");
-            valueArg = &args[++i];
-            value = valueArg->text;
-        }
+        CommandOption option;
+        std::string problem;
+        if (!ReadCommandOption(args, i, {"--local", "--timeout"}, option, problem)) return UsageError(problem);
+        const std::string& name = option.name;
+        const std::string& value = option.value;
 
         if (name == "-h" || name == "--help") {
             std::cout << kVerifyUsage;
@@ -98,7 +90,7 @@ int RunVerifyCommand(const std::vector<CommandArgument>& args) {
             options.quiet = true;
         } else if (name == "--local") {
             if (value.empty()) return UsageError("--local needs a value");
-            options.localFolder = valueArg != nullptr ? valueArg->path : PathBelow("", value);
+            options.localFolder = option.ValuePath();
         } else if (name == "--timeout") {
             if (!ParseSeconds(value, options.timeoutSeconds)) {
                 return UsageError("--timeout wants whole seconds from 1 to " + std::to_string(kLongestTimeout) +
