@@ -23,6 +23,7 @@
 #include <system_error>
 #include <vector>
 
+#include "app/unique_handle.h"
 #include "base/ascii_case.h"
 #include "bench/bench_support.h"
 #include "engine/file_digest.h"
@@ -79,8 +80,8 @@ StepTimes ProfileSteps(const std::vector<PatchFile>& files, const wchar_t* provi
         bool present = std::filesystem::exists(std::filesystem::path(path), error);
         (void)present;
         double t1 = bench::NowMs();
-        HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                  nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+        UniqueFile file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                    nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
         double t2 = bench::NowMs();
         HCRYPTPROV provider = 0;
         CryptAcquireContextW(&provider, nullptr, providerName, PROV_RSA_FULL, CRYPT_VERIFYCONTEXT);
@@ -91,7 +92,7 @@ StepTimes ProfileSteps(const std::vector<PatchFile>& files, const wchar_t* provi
         for (;;) {
             DWORD got = 0;
             double r0 = bench::NowMs();
-            BOOL ok = ReadFile(file, block, sizeof block, &got, nullptr);
+            BOOL ok = ReadFile(file.Get(), block, sizeof block, &got, nullptr);
             double r1 = bench::NowMs();
             reading += r1 - r0;
             if (!ok || got == 0) break;
@@ -106,7 +107,7 @@ StepTimes ProfileSteps(const std::vector<PatchFile>& files, const wchar_t* provi
         double t4 = bench::NowMs();
         CryptReleaseContext(provider, 0);
         double t5 = bench::NowMs();
-        CloseHandle(file);
+        file.Reset();
         double t6 = bench::NowMs();
         t.exists += t1 - t0;
         t.open += t2 - t1;

@@ -29,8 +29,8 @@
 #include "engine/file_replace.h"
 #include "engine/local_path.h"
 #include "engine/patcher.h"
+#include "engine/patcher_access.h"
 #include "net/winhttp_handle.h"
-#include "support/patcher_access.h"
 
 namespace {
 

@@ -16,8 +16,8 @@
 
 #include "bench/bench_support.h"
 #include "engine/patcher.h"
+#include "engine/patcher_access.h"
 #include "resources/resource_ids.h"
-#include "support/patcher_access.h"
 #include "ui/drawing.h"
 #include "ui/patcher_window.h"
 #include "ui/png_resource.h"

@@ -25,7 +25,7 @@ bool Patcher::CheckFiles(std::vector<PatchFile>& files) {
         if (error || !present) {
             entry.needsUpdate = true;
         } else {
-            std::string actual = AsciiLower(ComputeFileMd5(localPath));
+            std::string actual = AsciiLower(fileDigest(localPath));
             entry.needsUpdate = actual != AsciiLower(entry.md5);
         }
 

@@ -6,7 +6,9 @@
 #include "base/names_and_limits.h"
 
 Patcher::Patcher(const PatcherConfig& config)
-    : config(config), tickSource([] { return static_cast<uint64_t>(GetTickCount64()); }) {}
+    : config(config),
+      tickSource([] { return static_cast<uint64_t>(GetTickCount64()); }),
+      fileDigest(ComputeFileMd5) {}
 
 Patcher::~Patcher() {
     Cancel();

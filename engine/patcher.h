@@ -74,5 +74,7 @@ private:
     std::atomic<bool> runActive{false};
     // The millisecond clock of the speed measurement; tests may replace it.
     std::function<uint64_t()> tickSource;
+    // The digest the check compares with the list's; tests may replace it.
+    std::function<std::string(const std::wstring&)> fileDigest;
     CryptoProviderKeepAlive cryptoProvider;
 };

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include "app/logger.h"
+#include "app/patcher_version.h"
+#include "app/unique_handle.h"
 #include "support/test_support.h"
 
 using namespace testing_support;
@@ -33,9 +35,10 @@ TEST_F(LoggerTest, BannerIsTheFirstLineWithStampAndCrLf) {
     Logger::Open(logPath);
     Logger::Close();
     std::string bytes = ReadBytes(logPath);
-    ASSERT_EQ(bytes.size(), 11u + std::string("=== Vorlen Patcher 1.0.5.0 ===").size() + 2u);
+    const std::string banner = "=== Vorlen Patcher " VORLEN_VERSION_TEXT " ===";
+    ASSERT_EQ(bytes.size(), 11u + banner.size() + 2u);
     EXPECT_TRUE(IsStamp(bytes));
-    EXPECT_EQ(bytes.substr(11), "=== Vorlen Patcher 1.0.5.0 ===\r\n");
+    EXPECT_EQ(bytes.substr(11), banner + "\r\n");
     int hour = std::stoi(bytes.substr(1, 2));
     int minute = std::stoi(bytes.substr(4, 2));
     int second = std::stoi(bytes.substr(7, 2));
@@ -77,7 +80,7 @@ TEST_F(LoggerTest, SecondOpenTruncatesThePreviousLog) {
     Logger::Close();
     std::vector<std::wstring> lines = ReadLogMessages(logPath);
     ASSERT_EQ(lines.size(), 2u);
-    EXPECT_EQ(lines[0], L"=== Vorlen Patcher 1.0.5.0 ===");
+    EXPECT_EQ(lines[0], L"=== Vorlen Patcher " VORLEN_VERSION_TEXT L" ===");
     EXPECT_EQ(lines[1], L"second run");
 }
 
@@ -104,14 +107,12 @@ TEST_F(LoggerTest, UnwritableLocationLeavesTheLogClosedAndSilent) {
 
 TEST_F(LoggerTest, OthersMayReadButNotWriteTheOpenLog) {
     Logger::Open(logPath);
-    HANDLE reader = CreateFileW(logPath.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                nullptr, OPEN_EXISTING, 0, nullptr);
-    EXPECT_NE(reader, INVALID_HANDLE_VALUE);
-    if (reader != INVALID_HANDLE_VALUE) CloseHandle(reader);
-    HANDLE writer = CreateFileW(logPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                nullptr, OPEN_EXISTING, 0, nullptr);
-    EXPECT_EQ(writer, INVALID_HANDLE_VALUE);
-    if (writer != INVALID_HANDLE_VALUE) CloseHandle(writer);
+    UniqueFile reader(CreateFileW(logPath.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                  nullptr, OPEN_EXISTING, 0, nullptr));
+    EXPECT_TRUE(reader);
+    UniqueFile writer(CreateFileW(logPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                  nullptr, OPEN_EXISTING, 0, nullptr));
+    EXPECT_FALSE(writer);
 }
 
 }  // namespace

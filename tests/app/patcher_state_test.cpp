@@ -6,8 +6,9 @@
 #include <thread>
 
 #include "app/logger.h"
+#include "app/patcher_version.h"
 #include "engine/patcher.h"
-#include "support/patcher_access.h"
+#include "engine/patcher_access.h"
 #include "support/test_support.h"
 
 using namespace testing_support;
@@ -60,7 +61,7 @@ TEST_F(PatcherStateTest, InitializeWritesTheStartUpLinesInOrder) {
     }
     std::vector<std::wstring> lines = ReadLogMessages(L"patcher.log");
     std::vector<std::wstring> expected = {
-        L"=== Vorlen Patcher 1.0.5.0 ===", L"Inicjalizacja patchera...",
+        L"=== Vorlen Patcher " VORLEN_VERSION_TEXT L" ===", L"Inicjalizacja patchera...",
         L"URL serwera: " + config.serverUrl, L"Plik gry: Vorlen.exe", L"HTTP zainicjalizowany",
         L"Patcher zamknięty"};
     EXPECT_EQ(lines, expected);
@@ -125,7 +126,7 @@ TEST_F(PatcherStateTest, StartInErrorClearsFlagsAndRecordAndRunsAgain) {
 
 TEST_F(PatcherStateTest, RecordIsResetAtStartBeforeTheFirstPublish) {
     // The version file stalls, so the run stays in its first stage while we look.
-    folder.Put("patcher_version.txt", "1.0.5.0");
+    folder.Put("patcher_version.txt", VORLEN_VERSION_TEXT);
     config.serverUrl = ServerRoot() + L"/slow/3000/" + folder.name;
     Patcher patcher(config);
     ASSERT_TRUE(patcher.Initialize());

@@ -63,6 +63,20 @@ def read_log(path):
     return messages
 
 
+def patcher_version():
+    """The test patcher's version, as its build's generated header has it."""
+    with open(os.path.join(PATCHER_DIR, "generated", "app", "patcher_version.h"), encoding="utf-8") as f:
+        match = re.search(r'^#define VORLEN_VERSION_TEXT "([0-9.]+)"$', f.read(), re.M)
+    assert match, "no VORLEN_VERSION_TEXT in the test patcher's version header"
+    return match.group(1)
+
+
+def next_version(version):
+    """A version one release later: the same numbers, the last one higher."""
+    numbers = version.split(".")
+    return ".".join(numbers[:-1] + [str(int(numbers[-1]) + 1)])
+
+
 def free_port():
     """A free port below the kernel's ephemeral range (32768 and up), so that no
     outgoing connection and no port-0 server of a test running beside this one
@@ -106,7 +120,7 @@ class PatcherAgainstNginx(unittest.TestCase):
         self.server = os.path.join(self.work, "server")
         self.game = os.path.join(self.work, "game")
         self.make_sample()
-        subprocess.run([PUBLISH, "--quiet", "--patcher-version", "1.0.5.0", "--patcher-exe", self.exe,
+        subprocess.run([PUBLISH, "--quiet", "--patcher-version", patcher_version(), "--patcher-exe", self.exe,
                         self.sample, self.server], check=True, timeout=60)
         with open(os.path.join(self.server, "patchlist.txt"), "rb") as f:
             self.list_text = f.read()
@@ -282,7 +296,7 @@ class PatcherAgainstNginx(unittest.TestCase):
         return seen
 
     def expected_start(self):
-        return ["=== Vorlen Patcher 1.0.5.0 ===", "Inicjalizacja patchera...", f"URL serwera: {self.url}",
+        return [f"=== Vorlen Patcher {patcher_version()} ===", "Inicjalizacja patchera...", f"URL serwera: {self.url}",
                 "Plik gry: Vorlen.exe", "HTTP zainicjalizowany", "--- Rozpoczęcie procesu aktualizacji ---",
                 "Sprawdzanie wersji patchera...", "Patcher aktualny", "Pobieranie listy plików...",
                 f"Patchlist pobrany, rozmiar: {len(self.list_text)} bajtów",
@@ -479,13 +493,14 @@ class EndToEnd(PatcherAgainstNginx):
 
 class EndToEndSelfUpdate(PatcherAgainstNginx):
     """A newer patcher on the server: the stand-in program is published as
-    Vorlen-Patcher.exe 1.0.6.0, so the restarted program leaves a marker."""
+    Vorlen-Patcher.exe of the next version, so the restarted program leaves a marker."""
 
     def setUp(self):
         super().setUp()
         self.stop_everything()
         shutil.rmtree(self.server)
-        subprocess.run([PUBLISH, "--quiet", "--patcher-version", "1.0.6.0", "--patcher-exe", self.stand_in(),
+        subprocess.run([PUBLISH, "--quiet", "--patcher-version", next_version(patcher_version()),
+                        "--patcher-exe", self.stand_in(),
                         self.sample, self.server], check=True, timeout=60)
         self.start_nginx()
 

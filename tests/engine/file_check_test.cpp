@@ -2,10 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <future>
 #include <thread>
 
+#include "app/unique_handle.h"
+#include "engine/file_digest.h"
 #include "engine/patcher.h"
-#include "support/patcher_access.h"
+#include "engine/patcher_access.h"
 #include "support/test_support.h"
 
 using namespace testing_support;
@@ -84,10 +88,11 @@ TEST_F(FileCheckTest, SlashAndBackslashPathsTestTheSameFile) {
 TEST_F(FileCheckTest, DirectoryOrUnreadableFileAtAListedPathIsMarked) {
     CreateDirectoryW(L"folder", nullptr);
     WriteBytes(L"locked.bin", "locked");
-    HANDLE holder = CreateFileW(L"locked.bin", GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    UniqueFile holder(CreateFileW(L"locked.bin", GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(holder);
     std::vector<PatchFile> files = {Entry("folder", Md5Hex("")), Entry("locked.bin", Md5Hex("locked"))};
     ASSERT_TRUE(patcher.CheckFiles(files));
-    CloseHandle(holder);
+    holder.Reset();
     EXPECT_TRUE(files[0].needsUpdate);
     EXPECT_TRUE(files[1].needsUpdate);
 }
@@ -99,20 +104,24 @@ TEST_F(FileCheckTest, CancelWhileTheThirdOfFiveIsHashedStopsBeforeTheFourth) {
         WriteBytes(name, "content");
         files.push_back(Entry(ToUtf8(name), "not-the-digest"));
     }
-    // The third file is large, so the cancel lands while it is being hashed.
-    HANDLE big = CreateFileW(L"f2.bin", GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    LARGE_INTEGER size;
-    size.QuadPart = 512ll * 1024 * 1024;
-    SetFilePointerEx(big, size, nullptr, FILE_BEGIN);
-    SetEndOfFile(big);
-    CloseHandle(big);
-
+    // The third digest waits until another thread has cancelled: the cancel lands
+    // while that file is being hashed, every time.
+    std::promise<void> hashing;
+    std::promise<void> cancelled;
+    std::future<void> hashingStarted = hashing.get_future();
+    std::future<void> cancelDone = cancelled.get_future();
+    std::vector<std::wstring> hashed;
+    PatcherTestAccess::SetFileDigest(patcher, [&](const std::wstring& path) {
+        hashed.push_back(path);
+        if (path == L"f2.bin") {
+            hashing.set_value();
+            cancelDone.wait_for(std::chrono::seconds(60));
+        }
+        return ComputeFileMd5(path);
+    });
     std::thread canceller([&] {
-        WaitFor([&] {
-            UpdateState s = patcher.GetProgress();
-            return s.status == L"Sprawdzanie: f2.bin" && s.fileIndex == 2;
-        }, 60000);
-        patcher.Cancel();
+        if (hashingStarted.wait_for(std::chrono::seconds(60)) == std::future_status::ready) patcher.Cancel();
+        cancelled.set_value();
     });
     bool finished = patcher.CheckFiles(files);
     canceller.join();
@@ -124,6 +133,7 @@ TEST_F(FileCheckTest, CancelWhileTheThirdOfFiveIsHashedStopsBeforeTheFourth) {
     EXPECT_TRUE(files[2].needsUpdate);
     EXPECT_FALSE(files[3].needsUpdate);
     EXPECT_FALSE(files[4].needsUpdate);
+    EXPECT_EQ(hashed, std::vector<std::wstring>({L"f0.bin", L"f1.bin", L"f2.bin"}));
 }
 
 }  // namespace

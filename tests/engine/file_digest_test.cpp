@@ -4,6 +4,7 @@
 
 #include <sstream>
 
+#include "app/unique_handle.h"
 #include "engine/file_digest.h"
 #include "support/test_support.h"
 
@@ -77,21 +78,20 @@ TEST_F(FileDigestTest, UnreadableThingsGiveAnEmptyResult) {
 
     std::wstring locked = dir / L"locked.bin";
     WriteBytes(locked, "secret");
-    HANDLE exclusive = CreateFileW(locked.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-    ASSERT_NE(exclusive, INVALID_HANDLE_VALUE);
+    UniqueFile exclusive(CreateFileW(locked.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(exclusive);
     EXPECT_EQ(ComputeFileMd5(locked), "");
-    CloseHandle(exclusive);
+    exclusive.Reset();
     EXPECT_EQ(ComputeFileMd5(locked), Md5Hex("secret"));
 }
 
 TEST_F(FileDigestTest, FileOpenForWritingByAnotherHandleCanStillBeHashed) {
     std::wstring path = dir / L"shared.bin";
     WriteBytes(path, "shared");
-    HANDLE writer = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                nullptr, OPEN_EXISTING, 0, nullptr);
-    ASSERT_NE(writer, INVALID_HANDLE_VALUE);
+    UniqueFile writer(CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                  nullptr, OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(writer);
     EXPECT_EQ(ComputeFileMd5(path), Md5Hex("shared"));
-    CloseHandle(writer);
 }
 
 TEST_F(FileDigestTest, PolishFileNamesWork) {

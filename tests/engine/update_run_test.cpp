@@ -7,8 +7,10 @@
 #include <thread>
 
 #include "app/logger.h"
+#include "app/patcher_version.h"
+#include "app/unique_handle.h"
 #include "engine/patcher.h"
-#include "support/patcher_access.h"
+#include "engine/patcher_access.h"
 #include "support/test_support.h"
 
 using namespace testing_support;
@@ -66,7 +68,7 @@ TEST_F(UpdateRunTest, TypicalRunFetchesTheTwoStaleFilesOfForty) {
         files.push_back(Publish(name, PatternBytes(1000 + i, i)));
     }
     PublishList(files);
-    served.Put("patcher_version.txt", "1.0.5.0\r\n");
+    served.Put("patcher_version.txt", VORLEN_VERSION_TEXT "\r\n");
     CreateDirectoryW(L"data", nullptr);
     for (int i = 0; i < 40; ++i) {
         if (i == 7 || i == 31) continue;  // missing
@@ -238,7 +240,7 @@ TEST_F(UpdateRunTest, FailedDownloadKeepsTheStageErrorOnScreenAndAcceptsANewStar
 }
 
 TEST_F(UpdateRunTest, NewerPatcherThatCannotBeDownloadedCountsAsNoUpdate) {
-    served.Put("patcher_version.txt", "  9.0.0.0\t\n");  // but no Vorlen-Patcher.exe
+    served.Put("patcher_version.txt", "  " + NextVersionText() + "\t\n");  // but no Vorlen-Patcher.exe
     PublishList({Publish("a.bin", "a")});
     Run();
     EXPECT_EQ(patcher->GetPhase(), UpdatePhase::Completed);
@@ -273,18 +275,17 @@ protected:
         PROCESS_INFORMATION info = {};
         ASSERT_TRUE(CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr,
                                    game.Path().c_str(), &startup, &info));
-        CloseHandle(info.hThread);
-        running = info.hProcess;
+        UniqueKernelHandle thread(info.hThread);
+        running.Reset(info.hProcess);
         ASSERT_TRUE(WaitFor([&] { return FileExists(L"stand-in-started.txt"); }, 20000));
     }
     ~GameRunningTest() override {
         if (running) {
-            TerminateProcess(running, 0);
-            WaitForSingleObject(running, 10000);
-            CloseHandle(running);
+            TerminateProcess(running.Get(), 0);
+            WaitForSingleObject(running.Get(), 10000);
         }
     }
-    HANDLE running = nullptr;
+    UniqueKernelHandle running;
 };
 
 TEST_F(GameRunningTest, RunningGameStopsTheRunBeforeAnyRequest) {

@@ -5,22 +5,33 @@
 #include <windows.h>
 #include <shellapi.h>
 
+#include <memory>
 #include <string>
+
+#include "app/unique_handle.h"
+
+namespace {
+
+struct LocalFreeDeleter {
+    void operator()(wchar_t** block) const { LocalFree(block); }
+};
+
+}  // namespace
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     int count = 0;
-    wchar_t** args = CommandLineToArgvW(GetCommandLineW(), &count);
-    if (args == nullptr || count != 3) return 2;
-    std::wstring path = args[1];
-    int seconds = _wtoi(args[2]);
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return 1;
-    HANDLE marker = CreateFileW((path + L".held").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (marker != INVALID_HANDLE_VALUE) CloseHandle(marker);
+    std::unique_ptr<wchar_t*, LocalFreeDeleter> args(CommandLineToArgvW(GetCommandLineW(), &count));
+    if (!args || count != 3) return 2;
+    std::wstring path = args.get()[1];
+    int seconds = _wtoi(args.get()[2]);
+    UniqueFile file(CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) return 1;
+    {
+        // Made and closed at once; only the file itself stays held.
+        UniqueFile marker(CreateFileW((path + L".held").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr));
+    }
     if (seconds > 0 && seconds <= 600) Sleep(static_cast<DWORD>(seconds) * 1000);
-    CloseHandle(file);
-    LocalFree(args);
     return 0;
 }

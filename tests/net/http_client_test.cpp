@@ -6,6 +6,7 @@
 #include <thread>
 #include <vector>
 
+#include "app/unique_handle.h"
 #include "net/http_client.h"
 #include "net/tls_protocols.h"
 #include "net/winhttp_handle.h"
@@ -234,11 +235,10 @@ TEST_F(HttpClientTest, WithoutASessionNothingIsRequested) {
 TEST_F(HttpClientTest, TargetThatCannotBeOpenedFails) {
     served.Put("a.txt", "hello");
     std::wstring target = dir / L"locked.txt";
-    HANDLE holder = CreateFileW(target.c_str(), GENERIC_READ, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    ASSERT_NE(holder, INVALID_HANDLE_VALUE);
+    UniqueFile holder(CreateFileW(target.c_str(), GENERIC_READ, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+    ASSERT_TRUE(holder);
     EXPECT_FALSE(Download(Url(L"a.txt"), target));
     EXPECT_EQ(client.ErrorText(), L"Nie można utworzyć pliku: " + target);
-    CloseHandle(holder);
 }
 
 // --- cancellation -------------------------------------------------------------

@@ -20,36 +20,30 @@ foreach(suite Md5 ListPathRules FoldCaseKey NameCollisions ListLine PatcherVersi
     TIMEOUT 120)
 endforeach()
 
-foreach(group PublishedFolder Refusals AtomicWrite)
-  add_test(NAME publish_cli.${group}
-           COMMAND python3 ${CMAKE_CURRENT_LIST_DIR}/publish_cli_test.py -v ${group})
-  set_tests_properties(publish_cli.${group} PROPERTIES
-    FIXTURES_REQUIRED publish_native
-    ENVIRONMENT "VORLEN_PUBLISH_TOOL=${VORLEN_NATIVE_PUBLISH}/tools-publish/vorlen-publish"
-    TIMEOUT 300)
-endforeach()
+# vorlen_add_publish_tests(<group> <script> [<environment>...]): one test per
+# class of a script that tests the command line, named <group>.<Class>, against
+# the native tool (VORLEN_PUBLISH_TOOL and the given environment). Its
+# WindowsBuild class also runs the Windows build under Wine, in the session.
+# A new script is registered with one such line.
+set(VORLEN_PUBLISH_WINDOWS_ENVIRONMENT
+    "VORLEN_PUBLISH_TOOL=${VORLEN_NATIVE_PUBLISH}/tools-publish/vorlen-publish;VORLEN_PUBLISH_EXE=$<TARGET_FILE:vorlen-publish>;VORLEN_SOURCE_DIR=${CMAKE_SOURCE_DIR};VORLEN_BUILD_DIR=${CMAKE_BINARY_DIR};VORLEN_TEST=1")
+function(vorlen_add_publish_tests group script)
+  set(environment "VORLEN_PUBLISH_TOOL=${VORLEN_NATIVE_PUBLISH}/tools-publish/vorlen-publish" ${ARGN})
+  vorlen_add_python_tests(${group} ${script} EACH class
+    COMMAND python3 ${script} -v
+    PROPERTIES
+      FIXTURES_REQUIRED publish_native
+      ENVIRONMENT "${environment}"
+      TIMEOUT 300)
+  if(TEST ${group}.WindowsBuild)
+    set_tests_properties(${group}.WindowsBuild PROPERTIES
+      FIXTURES_REQUIRED "session;publish_native"
+      ENVIRONMENT "${VORLEN_PUBLISH_WINDOWS_ENVIRONMENT}")
+  endif()
+endfunction()
 
-add_test(NAME publish_cli.WindowsBuild
-         COMMAND python3 ${CMAKE_CURRENT_LIST_DIR}/publish_cli_test.py -v WindowsBuild)
-set_tests_properties(publish_cli.WindowsBuild PROPERTIES
-  FIXTURES_REQUIRED "session;publish_native"
-  ENVIRONMENT "VORLEN_PUBLISH_TOOL=${VORLEN_NATIVE_PUBLISH}/tools-publish/vorlen-publish;VORLEN_PUBLISH_EXE=$<TARGET_FILE:vorlen-publish>;VORLEN_SOURCE_DIR=${CMAKE_SOURCE_DIR};VORLEN_BUILD_DIR=${CMAKE_BINARY_DIR};VORLEN_TEST=1"
-  TIMEOUT 300)
-
+vorlen_add_publish_tests(publish_cli ${CMAKE_CURRENT_LIST_DIR}/publish_cli_test.py)
 # verify against real servers on 127.0.0.1: nginx, a Varnish edge in front of
 # it, and the tests' misbehaving patch server; the Windows build under Wine.
-foreach(group AgainstNginx ThroughEdge MisbehavingServer)
-  add_test(NAME publish_verify.${group}
-           COMMAND python3 ${CMAKE_CURRENT_LIST_DIR}/verify_cli_test.py -v ${group})
-  set_tests_properties(publish_verify.${group} PROPERTIES
-    FIXTURES_REQUIRED publish_native
-    ENVIRONMENT "VORLEN_PUBLISH_TOOL=${VORLEN_NATIVE_PUBLISH}/tools-publish/vorlen-publish;VORLEN_SOURCE_DIR=${CMAKE_SOURCE_DIR}"
-    TIMEOUT 300)
-endforeach()
-
-add_test(NAME publish_verify.WindowsBuild
-         COMMAND python3 ${CMAKE_CURRENT_LIST_DIR}/verify_cli_test.py -v WindowsBuild)
-set_tests_properties(publish_verify.WindowsBuild PROPERTIES
-  FIXTURES_REQUIRED "session;publish_native"
-  ENVIRONMENT "VORLEN_PUBLISH_TOOL=${VORLEN_NATIVE_PUBLISH}/tools-publish/vorlen-publish;VORLEN_PUBLISH_EXE=$<TARGET_FILE:vorlen-publish>;VORLEN_SOURCE_DIR=${CMAKE_SOURCE_DIR};VORLEN_BUILD_DIR=${CMAKE_BINARY_DIR};VORLEN_TEST=1"
-  TIMEOUT 300)
+vorlen_add_publish_tests(publish_verify ${CMAKE_CURRENT_LIST_DIR}/verify_cli_test.py
+  VORLEN_SOURCE_DIR=${CMAKE_SOURCE_DIR})

@@ -5,9 +5,11 @@
 #include <sstream>
 
 #include "app/logger.h"
+#include "app/patcher_version.h"
+#include "app/unique_handle.h"
 #include "engine/patcher.h"
+#include "engine/patcher_access.h"
 #include "selfupdate/self_update.h"
-#include "support/patcher_access.h"
 #include "support/test_support.h"
 
 using namespace testing_support;
@@ -92,7 +94,7 @@ protected:
 };
 
 TEST_F(SelfUpdateTest, EqualVersionFetchesNothing) {
-    served.Put("patcher_version.txt", "1.0.5.0\r\n");
+    served.Put("patcher_version.txt", VORLEN_VERSION_TEXT "\r\n");
     served.Put("Vorlen-Patcher.exe", "MZ new");
     Start(served.Url());
     EXPECT_FALSE(patcher->CheckSelfUpdate());
@@ -102,7 +104,7 @@ TEST_F(SelfUpdateTest, EqualVersionFetchesNothing) {
 
 TEST_F(SelfUpdateTest, NewerVersionIsStagedBesideTheRunningProgram) {
     std::string exe = "MZ" + PatternBytes(50000, 8);
-    served.Put("patcher_version.txt", "\t1.0.6.0 \r\n");
+    served.Put("patcher_version.txt", "\t" + NextVersionText() + " \r\n");
     served.Put("Vorlen-Patcher.exe", exe);
     Start(served.Url());
     EXPECT_TRUE(patcher->CheckSelfUpdate());
@@ -126,7 +128,7 @@ TEST_F(SelfUpdateTest, BlankOrMissingVersionFileIsNoUpdate) {
 }
 
 TEST_F(SelfUpdateTest, FailedDownloadLeavesNoStagingFile) {
-    served.Put("patcher_version.txt", "2");
+    served.Put("patcher_version.txt", NextVersionText());
     WriteBytes(staging, "left over from an earlier attempt");
     Start(served.Url());  // the executable itself is not published: 404
     EXPECT_FALSE(patcher->CheckSelfUpdate());
@@ -134,7 +136,7 @@ TEST_F(SelfUpdateTest, FailedDownloadLeavesNoStagingFile) {
 }
 
 TEST_F(SelfUpdateTest, BodyCutShortIsNeverStaged) {
-    served.Put("patcher_version.txt", "1.0.6.0");
+    served.Put("patcher_version.txt", NextVersionText());
     served.Put("Vorlen-Patcher.exe", "MZ" + PatternBytes(100000, 9));
     Start(ServerRoot() + L"/cut/30000/" + served.name);
     EXPECT_FALSE(patcher->CheckSelfUpdate());
@@ -145,7 +147,7 @@ TEST_F(SelfUpdateTest, BodyCutShortIsNeverStaged) {
 }
 
 TEST_F(SelfUpdateTest, EmptyBodyIsNeverStaged) {
-    served.Put("patcher_version.txt", "1.0.6.0");
+    served.Put("patcher_version.txt", NextVersionText());
     served.Put("Vorlen-Patcher.exe", "");  // 200 with Content-Length 0
     Start(served.Url());
     EXPECT_FALSE(patcher->CheckSelfUpdate());
@@ -153,7 +155,7 @@ TEST_F(SelfUpdateTest, EmptyBodyIsNeverStaged) {
 }
 
 TEST_F(SelfUpdateTest, CancelledDownloadLeavesNoStagingFile) {
-    served.Put("patcher_version.txt", "1.0.6.0");
+    served.Put("patcher_version.txt", NextVersionText());
     served.Put("Vorlen-Patcher.exe", "MZ" + PatternBytes(400000, 10));
     Start(ServerRoot() + L"/slow/30/" + served.name);
     std::thread canceller([&] {
@@ -181,7 +183,7 @@ protected:
         CreateDirectoryW(folder.c_str(), nullptr);
         host = BuildDir() + L"\\tests\\self_update_host.exe";
         CopyFileW(host.c_str(), exe.c_str(), FALSE);
-        served.Put("patcher_version.txt", "1.0.6.0\r\n");
+        served.Put("patcher_version.txt", NextVersionText() + "\r\n");
         served.Put("Vorlen-Patcher.exe", published);
     }
 
@@ -196,10 +198,10 @@ protected:
             ADD_FAILURE() << "the host did not start";
             return result;
         }
-        CloseHandle(info.hThread);
-        EXPECT_EQ(WaitForSingleObject(info.hProcess, 90000), WAIT_OBJECT_0);
-        GetExitCodeProcess(info.hProcess, &result.exitCode);
-        CloseHandle(info.hProcess);
+        UniqueKernelHandle process(info.hProcess);
+        UniqueKernelHandle thread(info.hThread);
+        EXPECT_EQ(WaitForSingleObject(process.Get(), 90000), WAIT_OBJECT_0);
+        GetExitCodeProcess(process.Get(), &result.exitCode);
         std::istringstream lines(ReadBytes(folder + L"\\host-result.txt"));
         std::getline(lines, result.phase);
         std::getline(lines, result.exitRequested);

@@ -7,6 +7,8 @@
 
 #include <string>
 
+#include "app/unique_handle.h"
+
 namespace {
 
 std::string ToUtf8(const std::wstring& text) {
@@ -27,12 +29,12 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR arguments, int) {
     GetCurrentDirectoryW(MAX_PATH * 2, folder);
     std::string report = ToUtf8(module) + "\n" + ToUtf8(GetCommandLineW()) + "\n" + ToUtf8(folder) + "\n";
 
-    HANDLE file = CreateFileW(L"stand-in-started.txt.part", GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file != INVALID_HANDLE_VALUE) {
+    UniqueFile file(CreateFileW(L"stand-in-started.txt.part", GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (file) {
         DWORD written = 0;
-        WriteFile(file, report.data(), static_cast<DWORD>(report.size()), &written, nullptr);
-        CloseHandle(file);
+        WriteFile(file.Get(), report.data(), static_cast<DWORD>(report.size()), &written, nullptr);
+        file.Reset();
         MoveFileExW(L"stand-in-started.txt.part", L"stand-in-started.txt", MOVEFILE_REPLACE_EXISTING);
     }
 

@@ -12,6 +12,8 @@
 #include <fstream>
 #include <sstream>
 
+#include "app/patcher_version.h"
+
 namespace fs = std::filesystem;
 
 namespace testing_support {
@@ -138,6 +140,16 @@ void WriteBytes(const std::wstring& path, const std::string& bytes) {
 bool FileExists(const std::wstring& path) {
     DWORD attributes = GetFileAttributesW(path.c_str());
     return attributes != INVALID_FILE_ATTRIBUTES;
+}
+
+bool RunningUnderWine() {
+    HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+    return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
+}
+
+std::string NextVersionText() {
+    return std::to_string(VORLEN_VERSION_MAJOR) + "." + std::to_string(VORLEN_VERSION_MINOR) + "." +
+           std::to_string(VORLEN_VERSION_PATCH) + "." + std::to_string(VORLEN_VERSION_TWEAK + 1);
 }
 
 std::string PatternBytes(size_t size, uint32_t seed) {

@@ -66,6 +66,13 @@ std::string ReadBytes(const std::wstring& path);
 void WriteBytes(const std::wstring& path, const std::string& bytes);
 bool FileExists(const std::wstring& path);
 
+// True under Wine, whose ntdll names its own version; false on Windows.
+bool RunningUnderWine();
+
+// A version one release after the patcher's own (VORLEN_VERSION_TEXT of the
+// generated app/patcher_version.h): the same numbers, the last one higher.
+std::string NextVersionText();
+
 // Deterministic content of a given size.
 std::string PatternBytes(size_t size, uint32_t seed = 1);
 // MD5 of bytes in lower-case hex, independent of the code under test.

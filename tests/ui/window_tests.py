@@ -25,6 +25,7 @@ import hashlib
 import http.server
 import io
 import os
+import re
 import select
 import shutil
 import signal
@@ -410,8 +411,28 @@ def near(pixel, value, tolerance=12):
     return bool(np.abs(pixel.astype(np.float64) - colour).max() <= tolerance)
 
 
+# -- the cases ---------------------------------------------------------------------
+
+CASES = {}  # name: (function, what it shares)
+
+
+def case(*shares):
+    """Makes a function a case, run as `window_tests.py BUILD_DIR NAME`. `shares`
+    names what it uses that tests running beside it also use; tests.cmake reads
+    the names from here and gives the case's ctest test these resource locks:
+      "session_display"  it runs on the session's display (see Display), not one of its own
+      "game_process"     it starts programs under the game's name in the session's wineserver
+      "port_8080"        it runs the real patcher against a server of its own on the
+                         patcher's built-in 127.0.0.1:8080 (the function then takes `www`)"""
+    def register(function):
+        CASES[function.__name__] = (function, shares)
+        return function
+    return register
+
+
 # -- screens with the artwork ----------------------------------------------------
 
+@case()
 def idle_screen(display, game):
     host = WindowHost(display, game)
     host.show(IDLE)
@@ -422,6 +443,7 @@ def idle_screen(display, game):
     assert_matches(frame, ref, "idle screen")
 
 
+@case()
 def checking_screen(display, game):
     host = WindowHost(display, game)
     ref = add_buttons(with_artwork(CHECKING), CHECKING)
@@ -479,6 +501,7 @@ def show_download_with_texts(display, host, name):
     return frame, ref
 
 
+@case()
 def downloading_screen(display, game):
     host = WindowHost(display, game)
     frame, ref = show_download_with_texts(display, host, "downloading")
@@ -498,6 +521,7 @@ def downloading_screen(display, game):
     assert_matches(unknown, ref, "download without a total", leave_out=[STATUS_LINE])
 
 
+@case()
 def completed_screen(display, game):
     host = WindowHost(display, game)
     # Nothing was downloaded (overallTotal 0): still a full bar and 100%.
@@ -512,6 +536,7 @@ def completed_screen(display, game):
     assert_text(frame, ref, TOTAL_PERCENT, "percentage (100%)", centre=(325, 332))
 
 
+@case()
 def error_screen(display, game):
     host = WindowHost(display, game)
     host.show(ERROR, file=(30, 120), overall=(600, 1000), speed=1536.9, seconds=65,
@@ -527,6 +552,7 @@ def error_screen(display, game):
     assert_text(frame, ref, TOTAL_PERCENT, "percentage (60%)", centre=(325, 332))
 
 
+@case()
 def long_status_is_trimmed(display, game):
     host = WindowHost(display, game)
     folders = "/".join(f"katalog{n:02d}" for n in range(30))
@@ -543,6 +569,7 @@ def long_status_is_trimmed(display, game):
     check(((ys <= 247) & (xs > 400)).sum() >= 10, "long status wrapped onto a second line")
 
 
+@case()
 def texts_without_font_replacements(display, game):
     """A player's fresh Wine prefix has no "Segoe UI" and no generic sans-serif
     family for GDI+: every text must still be drawn, in a family such a system has."""
@@ -567,6 +594,7 @@ def fallback(phase, main=None, close=0xFF963232):
     return ref.fill(close, CLOSE_BUTTON)
 
 
+@case()
 def fallback_screens(display, game):
     host = WindowHost(display, game, bare=True)
     # No bars at all without their artwork; panels and buttons in plain colours.
@@ -598,6 +626,7 @@ def fallback_screens(display, game):
     assert_text(completed, ref, STATUS_LINE, "completed status without images", colour="green")
 
 
+@case()
 def fallback_buttons_on_hover(display, game):
     host = WindowHost(display, game, bare=True)
     host.show(IDLE)
@@ -637,10 +666,12 @@ def press_main_and_expect_run(display, game, phase):
     check(host.process.poll() is None, "the window closed")
 
 
+@case()
 def main_button_in_idle_starts_a_run(display, game):
     press_main_and_expect_run(display, game, IDLE)
 
 
+@case()
 def main_button_in_error_starts_a_run(display, game):
     press_main_and_expect_run(display, game, ERROR)
 
@@ -662,14 +693,17 @@ def press_main_and_expect_nothing(display, game, phase):
     check(wait_until(lambda: runs_started(game) > before, 5), "the presses never reached the window")
 
 
+@case()
 def main_button_while_checking_does_nothing(display, game):
     press_main_and_expect_nothing(display, game, CHECKING)
 
 
+@case()
 def main_button_while_downloading_does_nothing(display, game):
     press_main_and_expect_nothing(display, game, DOWNLOADING)
 
 
+@case("game_process")
 def main_button_when_completed_launches_game_and_quits(display, game):
     shutil.copy(BUILD / "tests" / "game_stand_in.exe", Path(game) / "Vorlen.exe")
     host = WindowHost(display, game)
@@ -686,6 +720,7 @@ def main_button_when_completed_launches_game_and_quits(display, game):
     check(read_log(game)[-1] == "Patcher zamknięty", "the log does not end the patcher")
 
 
+@case("session_display")
 def top_strip_drags_window(display, game):
     host = WindowHost(display, game)
     host.show(IDLE)
@@ -708,6 +743,7 @@ def top_strip_drags_window(display, game):
     check(host.rect()[:2] == [x0 + 100, y0 + 60], "a press below the strip moved the window")
 
 
+@case()
 def hover_crossing_an_edge_repaints_once(display, game):
     host = WindowHost(display, game)
     host.show(IDLE)
@@ -802,6 +838,14 @@ class SlowHandler(http.server.BaseHTTPRequestHandler):
             pass
 
 
+def patcher_version():
+    """The version of the build's patcher, as its generated header has it."""
+    header = (BUILD / "generated" / "app" / "patcher_version.h").read_text()
+    match = re.search(r'^#define VORLEN_VERSION_TEXT "([0-9.]+)"$', header, re.M)
+    check(match, "no VORLEN_VERSION_TEXT in the build's version header")
+    return match.group(1)
+
+
 def publish(www, size):
     """The server side of one update: the current patcher version and one
     game file of `size` bytes that the game folder lacks."""
@@ -809,7 +853,7 @@ def publish(www, size):
     folder = Path(www) / "fs"
     (folder / "data").mkdir(parents=True)
     (folder / "data" / "pakiet.bin").write_bytes(data)
-    (folder / "patcher_version.txt").write_text("1.0.5.0\n")
+    (folder / "patcher_version.txt").write_text(patcher_version() + "\n")
     digest = hashlib.md5(data).hexdigest()
     (folder / "patchlist.txt").write_text(f"data/pakiet.bin {digest} {size}\n")
     return digest
@@ -847,6 +891,7 @@ def log_has(game, line):
     return line in read_log(game)
 
 
+@case("game_process", "port_8080")
 def real_patcher_downloads_then_plays(display, game, www):
     publish(www, 96 * 8192)  # 96 pieces, 50 ms apart: about five seconds
     shutil.copy(BUILD / "tests" / "game_stand_in.exe", Path(game) / "Vorlen.exe")
@@ -888,6 +933,7 @@ def real_patcher_downloads_then_plays(display, game, www):
     check(read_log(game)[-1] == "Patcher zamknięty", f"last log line: {read_log(game)[-1]}")
 
 
+@case("game_process", "port_8080")
 def real_patcher_close_during_download(display, game, www):
     publish(www, 400 * 8192)  # 400 pieces, 50 ms apart: far longer than the case
     patcher = RealPatcher(display, game)
@@ -908,34 +954,17 @@ def real_patcher_close_during_download(display, game, www):
     check(not leftovers, f"staged files left behind: {leftovers}")
 
 
-# Cases that need the session's display (see Display) rather than one of their own.
-SESSION_DISPLAY_CASES = {"top_strip_drags_window"}
-
-REAL_CASES = {
-    "real_patcher_downloads_then_plays": real_patcher_downloads_then_plays,
-    "real_patcher_close_during_download": real_patcher_close_during_download,
-}
-
-CASES = {f.__name__: f for f in [
-    idle_screen, checking_screen, downloading_screen, completed_screen, error_screen,
-    long_status_is_trimmed, texts_without_font_replacements, fallback_screens,
-    fallback_buttons_on_hover, main_button_in_idle_starts_a_run, main_button_in_error_starts_a_run,
-    main_button_while_checking_does_nothing, main_button_while_downloading_does_nothing,
-    main_button_when_completed_launches_game_and_quits, top_strip_drags_window,
-    hover_crossing_an_edge_repaints_once,
-]}
-
-
 class Skipped(Exception):
     pass
 
 
 def run_case(name):
+    run, shares = CASES[name]
     with tempfile.TemporaryDirectory(prefix="vorlen-ui-") as scratch:
         game = Path(scratch) / "game"
         game.mkdir()
         server = None
-        if name in REAL_CASES:
+        if "port_8080" in shares:
             www = Path(scratch) / "www"
             www.mkdir()
             try:
@@ -943,12 +972,12 @@ def run_case(name):
             except OSError as error:
                 raise Skipped(f"127.0.0.1:8080, the patcher's built-in server, is taken: {error}")
             threading.Thread(target=server.serve_forever, daemon=True).start()
-        display = Display(session=name in SESSION_DISPLAY_CASES)
+        display = Display(session="session_display" in shares)
         try:
             if server is not None:
-                REAL_CASES[name](display, game, www)
+                run(display, game, www)
             else:
-                CASES[name](display, game)
+                run(display, game)
         finally:
             for program in STARTED:
                 program.kill()
@@ -960,9 +989,9 @@ def run_case(name):
 
 def main():
     global BUILD, ARTIFACTS
-    if len(sys.argv) != 3 or (sys.argv[2] not in CASES and sys.argv[2] not in REAL_CASES):
+    if len(sys.argv) != 3 or sys.argv[2] not in CASES:
         print(__doc__, file=sys.stderr)
-        print("cases: " + " ".join(sorted([*CASES, *REAL_CASES])), file=sys.stderr)
+        print("cases: " + " ".join(sorted(CASES)), file=sys.stderr)
         return 2
     BUILD = Path(sys.argv[1]).resolve()
     ARTIFACTS = BUILD / "test-artifacts" / "screenshots"

@@ -1,7 +1,9 @@
 #pragma once
-// Reaches the engine's private stages and state from the tests.
+// Reaches the engine's private stages and state from outside: the tests and the
+// benchmarks drive single stages and replace the clock and the check's digest.
 
 #include <functional>
+#include <string>
 #include <vector>
 
 #include "engine/patcher.h"
@@ -14,6 +16,9 @@ public:
     static bool DownloadSelfUpdate(Patcher& p) { return p.DownloadSelfUpdate(); }
     static void SetTickSource(Patcher& p, std::function<uint64_t()> source) {
         p.tickSource = std::move(source);
+    }
+    static void SetFileDigest(Patcher& p, std::function<std::string(const std::wstring&)> digest) {
+        p.fileDigest = std::move(digest);
     }
     static void StartSpeedSampling(Patcher& p, uint64_t tick) {
         p.lastTick = tick;
