@@ -44,6 +44,8 @@ private:
 
     bool DownloadFiles(const std::vector<PatchFile>& files);
     bool DownloadSelfUpdate();
+    bool CheckListSignature(const std::string& listText, UpdateState& state);
+    bool CheckPatcherSignature();
     void RunStages();
     bool IsGameRunning() const;
     void SetPhase(UpdatePhase value);
@@ -77,4 +79,6 @@ private:
     // The digest the check compares with the list's; tests may replace it.
     std::function<std::string(const std::wstring&)> fileDigest;
     CryptoProviderKeepAlive cryptoProvider;
+    // The version file's trimmed text, which the new executable's signature covers.
+    std::string publishedVersion;
 };

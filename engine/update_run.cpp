@@ -8,6 +8,7 @@
 #include "engine/path_safety.h"
 #include "engine/patcher.h"
 #include "engine/process_name.h"
+#include "engine/release_signature.h"
 #include "base/text.h"
 #include "selfupdate/self_update.h"
 
@@ -54,6 +55,28 @@ void Patcher::EndInError(const std::wstring& logLine, const std::wstring& text, 
     }
 }
 
+// A build with a signing key accepts only a list whose signature, fetched right
+// after it, verifies over its bytes as served; then the list's digests vouch for
+// every game file. Without a key nothing is fetched and nothing is logged.
+bool Patcher::CheckListSignature(const std::string& listText, UpdateState& state) {
+    const std::string key = CompiledSigningKey();
+    if (key.empty()) return true;
+    std::string signature;
+    const std::wstring url = config.serverUrl + L"/" + config.patchListFile + L".sig";
+    const bool fetched = http.DownloadToMemory(url, signature);
+    if (!fetched || !VerifyListSignature(key, listText, signature)) {
+        Logger::Write(L"BŁĄD: Nieprawidłowy podpis listy plików" +
+                      (fetched ? std::wstring() : L": " + http.ErrorText()));
+        SetPhase(UpdatePhase::Error);
+        SetLastError(L"Podpis listy plików jest nieprawidłowy");
+        state.status = LastError();
+        PublishProgress(state);
+        return false;
+    }
+    Logger::Write(L"Podpis listy plików poprawny");
+    return true;
+}
+
 void Patcher::RunStages() {
     UpdateState state;
     Logger::Write(L"--- Rozpoczęcie procesu aktualizacji ---");
@@ -71,6 +94,14 @@ void Patcher::RunStages() {
         Logger::Write(L"Dostępna nowa wersja patchera - aktualizacja");
         state.status = L"Uruchamianie nowej wersji patchera...";
         PublishProgress(state);
+        if (!cancelRequested.load() && !CheckPatcherSignature()) {
+            Logger::Write(L"BŁĄD: Nieprawidłowy podpis nowej wersji patchera");
+            SetPhase(UpdatePhase::Error);
+            SetLastError(L"Podpis nowej wersji patchera jest nieprawidłowy");
+            state.status = LastError();
+            PublishProgress(state);
+            return;
+        }
         if (ApplySelfUpdate(cancelRequested)) {
             SetPhase(UpdatePhase::Idle);
             exitRequested.store(true);
@@ -97,6 +128,7 @@ void Patcher::RunStages() {
         return;
     }
     Logger::Write(L"Patchlist pobrany, rozmiar: " + std::to_wstring(listText.size()) + L" bajtów");
+    if (!CheckListSignature(listText, state)) return;
 
     std::vector<PatchFile> files = ParsePatchList(listText);
     Logger::Write(L"Sparsowano plików: " + std::to_wstring(files.size()));

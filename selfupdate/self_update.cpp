@@ -87,6 +87,7 @@ bool Patcher::CheckSelfUpdate() {
     PatcherVersionNumber published = ScanVersion(Utf8ToWide(trimmed));
     PatcherVersionNumber own = ScanVersion(PatcherVersion);
     if (!IsNewerVersion(published, own)) return false;
+    publishedVersion = trimmed;
 
     // The command line that swaps the executable needs the whole path; one that
     // would not fit is never started, so the update is skipped here.

@@ -135,7 +135,7 @@ class NginxConfig(ServedFolder):
 
     def test_tells_caches_to_ask_for_a_release_and_to_keep_game_files_a_while(self):
         for path in ("/fs/patchlist.txt", "/fs/Vorlen-Patcher.exe", "/fs/patcher_version.txt",
-                     "/fs/patchlist.txt.sig"):
+                     "/fs/patchlist.txt.sig", "/fs/Vorlen-Patcher.exe.sig"):
             status, headers, _ = self.request("GET", path)
             self.assertEqual(headers.get("Cache-Control"), "no-cache", path)
             if status == 200:

@@ -49,6 +49,20 @@ vorlen_add_e2e_test(cache ${CMAKE_CURRENT_LIST_DIR}/cache_test.py)
 set(VORLEN_E2E_EXTRA_ENVIRONMENT "VORLEN_E2E_GROUP=tls")
 vorlen_add_e2e_test(tls ${CMAKE_CURRENT_LIST_DIR}/tls_test.py PATCHER https)
 
+# The same for a patcher with a signing key compiled in (the key pair stays in its folder).
+add_test(NAME keyed_patcher_build
+         COMMAND ${CMAKE_CURRENT_LIST_DIR}/build-patcher --keyed ${CMAKE_SOURCE_DIR} ${CMAKE_BINARY_DIR}
+                 ${CMAKE_TOOLCHAIN_FILE})
+set_tests_properties(keyed_patcher_build PROPERTIES FIXTURES_SETUP keyed_patcher TIMEOUT 900)
+
+# Signed releases: the keyed patcher refuses every tampering; the unkeyed one (the
+# e2e patcher) asks for no signature.
+set(VORLEN_E2E_EXTRA_ENVIRONMENT "VORLEN_E2E_GROUP=signing")
+vorlen_add_e2e_test(signing ${CMAKE_CURRENT_LIST_DIR}/signing_test.py PATCHER keyed)
+set_tests_properties(signing.asks_for_no_signature_and_logs_as_before PROPERTIES
+  FIXTURES_REQUIRED "session;e2e_patcher;publish_native"
+  ENVIRONMENT "${VORLEN_E2E_ENVIRONMENT};VORLEN_E2E_PATCHER=${CMAKE_BINARY_DIR}/e2e-patcher;${VORLEN_E2E_EXTRA_ENVIRONMENT}")
+
 # The nginx configuration on its own, without Wine, over http and https: one test
 # per class.
 vorlen_add_python_tests(server ${CMAKE_CURRENT_LIST_DIR}/server_test.py EACH class

@@ -6,4 +6,5 @@ vorlen_add_test_program(engine_tests
   ${CMAKE_CURRENT_LIST_DIR}/file_check_test.cpp
   ${CMAKE_CURRENT_LIST_DIR}/file_download_test.cpp
   ${CMAKE_CURRENT_LIST_DIR}/download_progress_test.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/update_run_test.cpp)
+  ${CMAKE_CURRENT_LIST_DIR}/update_run_test.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/release_signature_test.cpp)

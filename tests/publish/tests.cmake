@@ -47,3 +47,11 @@ vorlen_add_publish_tests(publish_cli ${CMAKE_CURRENT_LIST_DIR}/publish_cli_test.
 # it, and the tests' misbehaving patch server; the Windows build under Wine.
 vorlen_add_publish_tests(publish_verify ${CMAKE_CURRENT_LIST_DIR}/verify_cli_test.py
   VORLEN_SOURCE_DIR=${CMAKE_SOURCE_DIR})
+
+# Signing: keygen, --signing-key, signatures checked with Debian's openssl; the
+# Windows build's signing under Wine.
+vorlen_add_publish_tests(publish_cli ${CMAKE_CURRENT_LIST_DIR}/signing_cli_test.py
+  VORLEN_SOURCE_DIR=${CMAKE_SOURCE_DIR})
+set_tests_properties(publish_cli.SigningOnWindows PROPERTIES
+  FIXTURES_REQUIRED "session;publish_native"
+  ENVIRONMENT "${VORLEN_PUBLISH_WINDOWS_ENVIRONMENT}")

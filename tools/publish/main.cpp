@@ -9,6 +9,7 @@
 #include "tools/publish/command_argument.h"
 #include "tools/publish/platform_files.h"
 #include "tools/publish/publisher.h"
+#include "tools/publish/signing_key.h"
 #include "tools/publish/verify_command.h"
 
 #ifdef _WIN32
@@ -22,6 +23,7 @@ namespace {
 const char kUsage[] =
     "Usage: vorlen-publish [options] GAME_FOLDER SERVER_FOLDER\n"
     "       vorlen-publish verify [options] BASE_URL   (see below)\n"
+    "       vorlen-publish keygen FOLDER   (a new signing key: FOLDER/private.pem, public.pem)\n"
     "\n"
     "Publishes the game files in GAME_FOLDER for the Vorlen patcher: copies them into\n"
     "SERVER_FOLDER (made if missing) and writes SERVER_FOLDER/patchlist.txt, one line\n"
@@ -34,6 +36,10 @@ const char kUsage[] =
     "  --patcher-exe FILE   also publish FILE as Vorlen-Patcher.exe, the new patcher\n"
     "                       (the two options go together unless the server folder\n"
     "                       already has the other file)\n"
+    "  --signing-key FILE   sign the release with this ECDSA P-256 private key (PEM):\n"
+    "                       patchlist.txt.sig, and Vorlen-Patcher.exe.sig over the\n"
+    "                       version and the executable; patchers built with the\n"
+    "                       matching public key accept only signed releases\n"
     "  -q, --quiet          print nothing but errors\n"
     "  -h, --help           show this text\n"
     "\n"
@@ -62,12 +68,21 @@ int Run(const std::vector<Argument>& args) {
     if (!args.empty() && args[0].text == "verify") {
         return RunVerifyCommand(std::vector<Argument>(args.begin() + 1, args.end()));
     }
+    if (!args.empty() && args[0].text == "keygen") {
+        if (args.size() != 2) return UsageError("keygen needs one folder");
+        std::string error;
+        if (!GenerateSigningKeyPair(args[1].path, error)) {
+            std::cerr << "vorlen-publish: " << error << "\n";
+            return 1;
+        }
+        return 0;
+    }
     PublishOptions options;
     std::vector<const Argument*> folders;
     for (size_t i = 0; i < args.size(); ++i) {
         CommandOption option;
         std::string problem;
-        if (!ReadCommandOption(args, i, {"--patcher-version", "--patcher-exe"}, option, problem)) {
+        if (!ReadCommandOption(args, i, {"--patcher-version", "--patcher-exe", "--signing-key"}, option, problem)) {
             return UsageError(problem);
         }
         const std::string& name = option.name;
@@ -84,6 +99,9 @@ int Run(const std::vector<Argument>& args) {
         } else if (name == "--patcher-exe") {
             if (value.empty()) return UsageError("--patcher-exe needs a value");
             options.patcherExe = option.ValuePath();
+        } else if (name == "--signing-key") {
+            if (value.empty()) return UsageError("--signing-key needs a value");
+            options.signingKey = option.ValuePath();
         } else if (name == "--") {
             for (++i; i < args.size(); ++i) folders.push_back(&args[i]);
         } else if (name.size() > 1 && name[0] == '-') {

@@ -12,6 +12,7 @@
 #include "tools/publish/game_folder.h"
 #include "tools/publish/patcher_version.h"
 #include "tools/publish/platform_files.h"
+#include "tools/publish/signing_key.h"
 #include "tools/publish/staged_write.h"
 
 namespace fs = std::filesystem;
@@ -184,6 +185,15 @@ PublishedRelease ReadPublishedRelease(const fs::path& serverFolder) {
     return release;
 }
 
+// The version file's text as the patcher reads it: without blanks, tabs, CR
+// and LF at either end.
+std::string TrimmedVersion(const std::string& body) {
+    const char* const blanks = " \t\r\n";
+    const size_t first = body.find_first_not_of(blanks);
+    if (first == std::string::npos) return std::string();
+    return body.substr(first, body.find_last_not_of(blanks) - first + 1);
+}
+
 bool IsFileOfSize(const fs::path& path, uint64_t size) {
     std::error_code code;
     return fs::is_regular_file(path, code) && fs::file_size(path, code) == size && !code;
@@ -219,6 +229,11 @@ bool Publish(const PublishOptions& options, std::ostream& out, std::ostream& err
     if (!CheckFolders(options, err)) return false;
     if (!options.patcherExe.empty() && !CheckPatcherExe(options.patcherExe, err)) return false;
     if (!CheckPatcherPair(options, err)) return false;
+    SigningKey signingKey;
+    if (!options.signingKey.empty()) {
+        std::string keyError;
+        if (!signingKey.LoadPrivate(options.signingKey, keyError)) return Refuse(err, "--signing-key: " + keyError);
+    }
 
     std::vector<GameFile> files;
     std::vector<std::string> problems;
@@ -295,6 +310,27 @@ bool Publish(const PublishOptions& options, std::ostream& out, std::ostream& err
     // The copies reach the disk before any file that points players at them.
     if (filesWritten > 0 || exeWritten) FlushAllToDisk();
     std::string versionInPlace;
+    // A player fetches the version, the executable and then its signature: the
+    // signature is in place before a new version points anyone at it.
+    // The executable in place is signed whenever a version names it, so a first
+    // signed release also covers a patcher published before.
+    bool exeSignatureWritten = false;
+    std::error_code exeCode;
+    if (!options.signingKey.empty() && fs::exists(options.serverFolder / kPatcherExeName.utf8, exeCode)) {
+        std::string versionText = version;
+        std::string exeBytes;
+        if (versionText.empty() && ReadWholeFile(options.serverFolder / kVersionFileName.utf8, versionInPlace, 64)) {
+            versionText = TrimmedVersion(versionInPlace);
+        }
+        error = "cannot read it";
+        if (!versionText.empty() &&
+            (!ReadWholeFile(options.serverFolder / kPatcherExeName.utf8, exeBytes, kLargestListedSize) ||
+             !PlaceSignature(signingKey, options.serverFolder / (std::string(kPatcherExeName.utf8) + ".sig"),
+                            PatcherSignedMessage(versionText, exeBytes), exeSignatureWritten, error))) {
+            return Refuse(err, "cannot sign " + std::string(kPatcherExeName.utf8) + ": " + error +
+                                   "; the list was not changed");
+        }
+    }
     const bool versionWritten =
         !version.empty() &&
         !(ReadWholeFile(options.serverFolder / kVersionFileName.utf8, versionInPlace, 64) &&
@@ -320,6 +356,13 @@ bool Publish(const PublishOptions& options, std::ostream& out, std::ostream& err
     // An unchanged list keeps its time and ETag too: caches then keep answering
     // "not modified" for it.
     const bool listWritten = list != previous.listText;
+    // The signature goes first: a list in place without it is refused by keyed patchers.
+    bool listSignatureWritten = false;
+    if (!options.signingKey.empty() &&
+        !PlaceSignature(signingKey, options.serverFolder / (std::string(kPatchListName.utf8) + ".sig"), list,
+                        listSignatureWritten, error)) {
+        return Refuse(err, "cannot sign " + std::string(kPatchListName.utf8) + ": " + error + "; the list was not changed");
+    }
     if (listWritten && !WriteFileAtomically(options.serverFolder / kPatchListName.utf8, list, readsBack, error)) {
         return Refuse(err, error);
     }
@@ -338,6 +381,9 @@ bool Publish(const PublishOptions& options, std::ostream& out, std::ostream& err
         if (!options.patcherExe.empty()) {
             out << "  " << kPatcherExeName.utf8 << ": " << DisplayPath(options.patcherExe)
                 << (exeWritten ? "" : " (unchanged)") << "\n";
+        }
+        if (!options.signingKey.empty()) {
+            out << "  signatures: " << (listSignatureWritten + exeSignatureWritten) << " written\n";
         }
         if (!version.empty()) out << "  " << kVersionFileName.utf8 << ": " << version << (versionWritten ? "" : " (unchanged)") << "\n";
     }

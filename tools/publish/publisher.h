@@ -10,6 +10,7 @@ struct PublishOptions {
     std::filesystem::path serverFolder;
     std::string patcherVersion;         // empty: the version file is left alone
     std::filesystem::path patcherExe;   // empty: the executable is left alone
+    std::filesystem::path signingKey;   // empty: nothing is signed
     bool quiet = false;                 // no summary and no progress lines
 };
 

@@ -19,6 +19,7 @@
 #include "tools/publish/platform_files.h"
 #include "tools/publish/progress_line.h"
 #include "tools/publish/server_url.h"
+#include "tools/publish/signing_key.h"
 
 namespace fs = std::filesystem;
 
@@ -121,6 +122,7 @@ private:
     // A game file counts towards the progress line; the patcher must be a program.
     enum class FileKind { Game, Patcher };
     void CheckFile(const std::string& name, const Expected& expected, FileKind kind);
+    void CheckSignature(const std::string& name, const std::string& message);
     FetchResult FetchText(const std::string& name, std::string& text);
     void Report(const std::string& name, const std::string& problem);
     void ShowProgress(bool now);
@@ -138,6 +140,10 @@ private:
     uint64_t listedBytes = 0;
     uint64_t listedBytesDone = 0;
     std::string publishedVersion;  // empty unless the version file holds a version
+    // With --public-key: the key, the version text as served and the patcher's bytes.
+    SigningKey signingKey;
+    std::string servedVersionText;
+    std::string patcherBytes;
 };
 
 void VerifyRun::Report(const std::string& name, const std::string& problem) {
@@ -199,6 +205,7 @@ void VerifyRun::CheckFile(const std::string& name, const Expected& expected, Fil
     const uint64_t limit = expected.known ? expected.size : kLargestListedSize;
     const FetchResult result = fetch.Get(FileUrl(options.baseUrl, name), limit, [&](const char* data, size_t length) {
         md5.Update(data, length);
+        if (kind == FileKind::Patcher && !options.publicKey.empty()) patcherBytes.append(data, length);
         for (size_t i = 0; i < length && headBytes < sizeof head; ++i) head[headBytes++] = data[i];
         if (kind == FileKind::Game) {
             listedBytesDone += length;
@@ -256,11 +263,28 @@ bool VerifyRun::CheckPatcher() {
                                              PrintableName(TrimBlanks(localVersion)) + "'");
             } else {
                 publishedVersion = version;
+                servedVersionText = TrimBlanks(versionText);
             }
         }
     }
     if (published || localHasExe) CheckFile(kPatcherExeName.utf8, localHasExe ? localExe : Expected(), FileKind::Patcher);
+    if (!options.publicKey.empty() && !servedVersionText.empty()) {
+        CheckSignature(kPatcherExeName.utf8, PatcherSignedMessage(servedVersionText, patcherBytes));
+    }
     return published;
+}
+
+// What a patcher with the key would refuse: a signature missing, or one that
+// does not verify over what was served.
+void VerifyRun::CheckSignature(const std::string& name, const std::string& message) {
+    const std::string signatureName = name + ".sig";
+    std::string signature;
+    const FetchResult result = FetchText(signatureName, signature);
+    std::string problem = FetchProblem(result, Expected(), options.timeoutSeconds);
+    if (problem.empty() && !signingKey.Verifies(message, signature)) {
+        problem = "does not verify with the public key";
+    }
+    if (!problem.empty()) Report(signatureName, problem + "; patchers with the key refuse the release");
 }
 
 // `what` is what was checked ("7 of 7 listed files and patcher 1.0.6.0"), or
@@ -291,11 +315,17 @@ bool VerifyRun::Run() {
         Report("vorlen-publish", fetch.ErrorText());
         return false;
     }
+    std::string keyError;
+    if (!options.publicKey.empty() && !signingKey.LoadPublic(options.publicKey, keyError)) {
+        Report("--public-key", keyError);
+        return false;
+    }
     std::string listText;
     if (!FetchList(listText)) {
         Summarize("");
         return false;
     }
+    if (!options.publicKey.empty()) CheckSignature(kPatchListName.utf8, listText);
     const std::vector<PatchFile> entries = ParsePatchList(listText);
     if (!options.localFolder.empty()) CheckAgainstFolderList(listText, entries.size());
 

@@ -8,6 +8,7 @@
 struct VerifyOptions {
     std::string baseUrl;                // as ParseBaseUrl leaves it: no trailing slash
     std::filesystem::path localFolder;  // empty: no comparison with a server folder
+    std::filesystem::path publicKey;    // empty: signatures are not checked
     int timeoutSeconds = 30;            // for a connection and for an answer that stalls
     bool quiet = false;                 // problems only: no summary
     bool progress = false;              // a progress line on `err`, which is a terminal

@@ -35,6 +35,9 @@ const char kVerifyUsage[] =
     "                         release was published into. Without it, a cache or\n"
     "                         mirror that still serves a whole older release passes:\n"
     "                         its old list matches its old files.\n"
+    "  --public-key FILE      also check patchlist.txt.sig and Vorlen-Patcher.exe.sig\n"
+    "                         with this public key (PEM), as a patcher built with it\n"
+    "                         does; a missing or wrong signature is a problem\n"
     "  --timeout SECONDS      give up on a connection, or on an answer that sends\n"
     "                         nothing, after this long (30 unless told)\n"
     "  -q, --quiet            print nothing but problems\n"
@@ -79,7 +82,7 @@ int RunVerifyCommand(const std::vector<CommandArgument>& args) {
     for (size_t i = 0; i < args.size(); ++i) {
         CommandOption option;
         std::string problem;
-        if (!ReadCommandOption(args, i, {"--local", "--timeout"}, option, problem)) return UsageError(problem);
+        if (!ReadCommandOption(args, i, {"--local", "--timeout", "--public-key"}, option, problem)) return UsageError(problem);
         const std::string& name = option.name;
         const std::string& value = option.value;
 
@@ -91,6 +94,9 @@ int RunVerifyCommand(const std::vector<CommandArgument>& args) {
         } else if (name == "--local") {
             if (value.empty()) return UsageError("--local needs a value");
             options.localFolder = option.ValuePath();
+        } else if (name == "--public-key") {
+            if (value.empty()) return UsageError("--public-key needs a value");
+            options.publicKey = option.ValuePath();
         } else if (name == "--timeout") {
             if (!ParseSeconds(value, options.timeoutSeconds)) {
                 return UsageError("--timeout wants whole seconds from 1 to " + std::to_string(kLongestTimeout) +

@@ -1,0 +1,116 @@
+#include "engine/release_signature.h"
+
+#include <vector>
+
+#include "engine/signing_key.h"
+
+namespace {
+
+bool Succeeded(NTSTATUS status) { return status >= 0; }
+
+bool VerifyMessage(const std::string& publicKey, const std::string& versionPart, bool withVersion,
+                   const std::wstring* filePath, const std::string* bytes,
+                   const std::string& signature) {
+    if (signature.size() != kSignatureBytes) return false;
+    ReleaseSignatureKey key;
+    if (!key.Import(publicKey)) return false;
+    Sha256 hash;
+    if (!hash.Start()) return false;
+    if (withVersion) {
+        const char zero = 0;
+        if (!hash.Add(versionPart.data(), versionPart.size()) || !hash.Add(&zero, 1)) return false;
+    }
+    if (bytes != nullptr && !hash.Add(bytes->data(), bytes->size())) return false;
+    if (filePath != nullptr) {
+        UniqueFile file(CreateFileW(filePath->c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                    OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+        if (!file) return false;
+        std::vector<char> buffer(64 * 1024);
+        for (;;) {
+            DWORD read = 0;
+            if (!ReadFile(file.Get(), buffer.data(), static_cast<DWORD>(buffer.size()), &read, nullptr)) {
+                return false;
+            }
+            if (read == 0) break;
+            if (!hash.Add(buffer.data(), read)) return false;
+        }
+    }
+    const std::string digest = hash.Finish();
+    return !digest.empty() && key.VerifyDigest(digest, signature);
+}
+
+}  // namespace
+
+bool Sha256::Start() {
+    hash.Reset();
+    if (!algorithm &&
+        !Succeeded(BCryptOpenAlgorithmProvider(algorithm.Put(), BCRYPT_SHA256_ALGORITHM, nullptr, 0))) {
+        return false;
+    }
+    // No object buffer: CNG allocates it itself from Windows 7 on.
+    return Succeeded(BCryptCreateHash(algorithm.Get(), hash.Put(), nullptr, 0, nullptr, 0, 0));
+}
+
+bool Sha256::Add(const void* bytes, size_t count) {
+    if (!hash) return false;
+    const UCHAR* next = static_cast<const UCHAR*>(bytes);
+    while (count > 0) {
+        ULONG piece = count > 0x40000000u ? 0x40000000u : static_cast<ULONG>(count);
+        if (!Succeeded(BCryptHashData(hash.Get(), const_cast<UCHAR*>(next), piece, 0))) return false;
+        next += piece;
+        count -= piece;
+    }
+    return true;
+}
+
+std::string Sha256::Finish() {
+    if (!hash) return std::string();
+    std::string digest(32, '\0');
+    NTSTATUS status = BCryptFinishHash(hash.Get(), reinterpret_cast<UCHAR*>(&digest[0]),
+                                       static_cast<ULONG>(digest.size()), 0);
+    hash.Reset();
+    return Succeeded(status) ? digest : std::string();
+}
+
+bool ReleaseSignatureKey::Import(const std::string& publicKey) {
+    key.Reset();
+    if (publicKey.size() != kSigningKeyBytes) return false;
+    if (!algorithm &&
+        !Succeeded(BCryptOpenAlgorithmProvider(algorithm.Put(), BCRYPT_ECDSA_P256_ALGORITHM, nullptr, 0))) {
+        return false;
+    }
+    // BCRYPT_ECCKEY_BLOB, then X and Y of 32 bytes each, big-endian.
+    std::vector<UCHAR> blob(sizeof(BCRYPT_ECCKEY_BLOB) + kSigningKeyBytes);
+    BCRYPT_ECCKEY_BLOB header = {};
+    header.dwMagic = BCRYPT_ECDSA_PUBLIC_P256_MAGIC;
+    header.cbKey = 32;
+    memcpy(blob.data(), &header, sizeof header);
+    memcpy(blob.data() + sizeof header, publicKey.data(), kSigningKeyBytes);
+    return Succeeded(BCryptImportKeyPair(algorithm.Get(), nullptr, BCRYPT_ECCPUBLIC_BLOB, key.Put(),
+                                         blob.data(), static_cast<ULONG>(blob.size()), 0));
+}
+
+bool ReleaseSignatureKey::VerifyDigest(const std::string& digest, const std::string& signature) const {
+    if (!key || digest.size() != 32 || signature.size() != kSignatureBytes) return false;
+    std::string digestCopy = digest;
+    std::string signatureCopy = signature;
+    NTSTATUS status = BCryptVerifySignature(
+        key.Get(), nullptr, reinterpret_cast<UCHAR*>(&digestCopy[0]), static_cast<ULONG>(digestCopy.size()),
+        reinterpret_cast<UCHAR*>(&signatureCopy[0]), static_cast<ULONG>(signatureCopy.size()), 0);
+    return status == 0;
+}
+
+std::string CompiledSigningKey() {
+    if (!kReleasesSigned) return std::string();
+    return std::string(reinterpret_cast<const char*>(kSigningPublicKey), sizeof kSigningPublicKey);
+}
+
+bool VerifyListSignature(const std::string& publicKey, const std::string& listBytes,
+                         const std::string& signature) {
+    return VerifyMessage(publicKey, std::string(), false, nullptr, &listBytes, signature);
+}
+
+bool VerifyPatcherSignature(const std::string& publicKey, const std::string& versionText,
+                            const std::wstring& exePath, const std::string& signature) {
+    return VerifyMessage(publicKey, versionText, true, &exePath, nullptr, signature);
+}
