@@ -25,6 +25,9 @@ struct AsciiName {
 constexpr AsciiName kPatchListName("patchlist.txt");
 constexpr AsciiName kVersionFileName("patcher_version.txt");
 constexpr AsciiName kPatcherExeName("Vorlen-Patcher.exe");
+// A signed release has each of the list and the executable signed in a file of
+// its name plus this.
+constexpr AsciiName kSignatureSuffix(".sig");
 
 // Written in the game folder: the log, a game file's download (its path plus
 // the suffix) and the new patcher (its own path plus the suffix).

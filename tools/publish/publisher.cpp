@@ -325,8 +325,9 @@ bool Publish(const PublishOptions& options, std::ostream& out, std::ostream& err
         error = "cannot read it";
         if (!versionText.empty() &&
             (!ReadWholeFile(options.serverFolder / kPatcherExeName.utf8, exeBytes, kLargestListedSize) ||
-             !PlaceSignature(signingKey, options.serverFolder / (std::string(kPatcherExeName.utf8) + ".sig"),
-                            PatcherSignedMessage(versionText, exeBytes), exeSignatureWritten, error))) {
+             !PlaceSignature(signingKey,
+                             options.serverFolder / (std::string(kPatcherExeName.utf8) + kSignatureSuffix.utf8),
+                             PatcherSignedMessage(versionText, exeBytes), exeSignatureWritten, error))) {
             return Refuse(err, "cannot sign " + std::string(kPatcherExeName.utf8) + ": " + error +
                                    "; the list was not changed");
         }
@@ -359,8 +360,8 @@ bool Publish(const PublishOptions& options, std::ostream& out, std::ostream& err
     // The signature goes first: a list in place without it is refused by keyed patchers.
     bool listSignatureWritten = false;
     if (!options.signingKey.empty() &&
-        !PlaceSignature(signingKey, options.serverFolder / (std::string(kPatchListName.utf8) + ".sig"), list,
-                        listSignatureWritten, error)) {
+        !PlaceSignature(signingKey, options.serverFolder / (std::string(kPatchListName.utf8) + kSignatureSuffix.utf8),
+                        list, listSignatureWritten, error)) {
         return Refuse(err, "cannot sign " + std::string(kPatchListName.utf8) + ": " + error + "; the list was not changed");
     }
     if (listWritten && !WriteFileAtomically(options.serverFolder / kPatchListName.utf8, list, readsBack, error)) {

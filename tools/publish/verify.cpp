@@ -277,7 +277,7 @@ bool VerifyRun::CheckPatcher() {
 // What a patcher with the key would refuse: a signature missing, or one that
 // does not verify over what was served.
 void VerifyRun::CheckSignature(const std::string& name, const std::string& message) {
-    const std::string signatureName = name + ".sig";
+    const std::string signatureName = name + kSignatureSuffix.utf8;
     std::string signature;
     const FetchResult result = FetchText(signatureName, signature);
     std::string problem = FetchProblem(result, Expected(), options.timeoutSeconds);
