@@ -1,6 +1,7 @@
 #include "app/logger.h"
 #include "app/patcher_version.h"
 #include "app/unique_handle.h"
+#include "base/text.h"
 
 #include <windows.h>
 
@@ -34,13 +35,8 @@ void Logger::Write(const std::wstring& message) {
     std::snprintf(stamp, sizeof stamp, "[%02d:%02d:%02d] ", now.wHour, now.wMinute, now.wSecond);
     std::string line = stamp;
 
-    int length = WideCharToMultiByte(CP_UTF8, 0, message.c_str(), -1, nullptr, 0, nullptr, nullptr);
-    if (length > 0) {
-        std::string utf8(static_cast<size_t>(length), '\0');
-        WideCharToMultiByte(CP_UTF8, 0, message.c_str(), -1, &utf8[0], length, nullptr, nullptr);
-        utf8.resize(static_cast<size_t>(length) - 1);
-        line += utf8;
-    }
+    // A message that does not convert is left out: the line is the stamp alone.
+    line += WideToUtf8(message);
     line += "\r\n";
 
     DWORD written = 0;

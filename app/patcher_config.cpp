@@ -3,7 +3,7 @@
 PatcherConfig MakeDefaultConfig() {
     PatcherConfig config;
     config.serverUrl = VORLEN_SERVER_URL;
-    config.patchListFile = L"patchlist.txt";
+    config.patchListFile = kPatchListName.wide;
     config.windowTitle = L"Vorlen Patcher";
     config.gameExecutable = L"Vorlen.exe";
     config.windowWidth = 650;

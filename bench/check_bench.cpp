@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "app/unique_handle.h"
+#include "base/ascii_case.h"
 #include "bench/bench_support.h"
 #include "engine/file_digest.h"
 #include "engine/local_path.h"

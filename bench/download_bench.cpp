@@ -23,6 +23,7 @@
 
 #include "app/logger.h"
 #include "app/unique_handle.h"
+#include "base/ascii_case.h"
 #include "bench/bench_support.h"
 #include "engine/file_digest.h"
 #include "engine/file_replace.h"

@@ -17,6 +17,7 @@
 #include "bench/bench_support.h"
 #include "engine/patcher.h"
 #include "engine/patcher_access.h"
+#include "resources/resource_ids.h"
 #include "ui/drawing.h"
 #include "ui/patcher_window.h"
 #include "ui/png_resource.h"
@@ -95,13 +96,13 @@ TextPlacement At(float x, float y, StringAlignment align) {
 // the median of each group.
 int ProfileSteps(HWND hwnd, int frames) {
     HMODULE module = GetModuleHandleW(nullptr);
-    UniqueImage background = LoadPngResource(module, 102);
-    UniqueImage track = LoadPngResource(module, 103);
-    UniqueImage blue = LoadPngResource(module, 104);
-    UniqueImage green = LoadPngResource(module, 105);
-    UniqueImage panel = LoadPngResource(module, 106);
-    UniqueImage busy = LoadPngResource(module, 110);
-    UniqueImage close = LoadPngResource(module, 109);
+    UniqueImage background = LoadPngResource(module, IDP_BACKGROUND);
+    UniqueImage track = LoadPngResource(module, IDP_BAR_TRACK);
+    UniqueImage blue = LoadPngResource(module, IDP_BAR_BLUE);
+    UniqueImage green = LoadPngResource(module, IDP_BAR_GREEN);
+    UniqueImage panel = LoadPngResource(module, IDP_INFO_PANEL);
+    UniqueImage busy = LoadPngResource(module, IDP_BUSY_BUTTON);
+    UniqueImage close = LoadPngResource(module, IDP_CLOSE_BUTTON);
     if (!background || !track || !blue || !green || !panel || !busy || !close) {
         return bench::Fail("the window's images are not in the program");
     }

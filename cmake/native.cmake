@@ -6,6 +6,8 @@ add_compile_options(-Wall -Wextra)
 
 option(VORLEN_FUZZ "Build the libFuzzer targets (needs clang)" OFF)
 
+include(${CMAKE_CURRENT_LIST_DIR}/portable.cmake)
+
 foreach(part tools/publish fuzz)
   if(EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/${part}/CMakeLists.txt)
     add_subdirectory(${part})

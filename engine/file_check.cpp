@@ -1,6 +1,7 @@
 #include <filesystem>
 #include <system_error>
 
+#include "base/ascii_case.h"
 #include "engine/file_digest.h"
 #include "engine/local_path.h"
 #include "engine/patcher.h"

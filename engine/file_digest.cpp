@@ -4,6 +4,7 @@
 #include <wincrypt.h>
 
 #include "app/unique_handle.h"
+#include "base/hex.h"
 
 namespace {
 
@@ -43,14 +44,7 @@ std::string ComputeFileMd5(const std::wstring& path) {
     DWORD digestLength = sizeof digest;
     if (!CryptGetHashParam(hash.Get(), HP_HASHVAL, digest, &digestLength, 0)) return std::string();
 
-    static const char kHex[] = "0123456789abcdef";
-    std::string text;
-    text.reserve(32);
-    for (BYTE b : digest) {
-        text += kHex[b >> 4];
-        text += kHex[b & 0x0F];
-    }
-    return text;
+    return ToHex(digest, sizeof digest);
 }
 
 CryptoProviderKeepAlive::CryptoProviderKeepAlive() {

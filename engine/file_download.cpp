@@ -9,7 +9,9 @@
 #include "engine/file_replace.h"
 #include "engine/local_path.h"
 #include "engine/patcher.h"
-#include "engine/text.h"
+#include "base/ascii_case.h"
+#include "base/names_and_limits.h"
+#include "base/text.h"
 
 namespace fs = std::filesystem;
 
@@ -32,7 +34,7 @@ bool Patcher::DownloadFiles(const std::vector<PatchFile>& files) {
         if (cancelRequested.load()) return false;
 
         const std::wstring localPath = LocalPathOf(entry.path);
-        const std::wstring tmpPath = localPath + L".tmp";
+        const std::wstring tmpPath = localPath + kDownloadSuffix.wide;
         const std::wstring fileUrl = FileUrlOf(config.serverUrl, entry.path);
 
         Logger::Write(L"[" + std::to_wstring(index + 1) + L"/" + std::to_wstring(count) +

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "engine/text.h"
+#include "base/text.h"
 
 std::wstring LocalPathOf(const std::string& listPath) {
     std::wstring path = Utf8ToWide(listPath);

@@ -52,10 +52,3 @@ std::vector<PatchFile> ParsePatchList(const std::string& text) {
 std::string FormatPatchListLine(const PatchFile& entry) {
     return entry.path + " " + entry.md5 + " " + std::to_string(entry.size) + "\n";
 }
-
-std::string AsciiLower(std::string text) {
-    for (char& c : text) {
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    }
-    return text;
-}

@@ -20,5 +20,3 @@ std::vector<PatchFile> ParsePatchList(const std::string& text);
 // path must hold no white space, or the line would not parse back to the entry.
 std::string FormatPatchListLine(const PatchFile& entry);
 
-// Lower-cases the ASCII letters A-Z only.
-std::string AsciiLower(std::string text);

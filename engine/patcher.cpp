@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include "app/logger.h"
+#include "base/names_and_limits.h"
 
 Patcher::Patcher(const PatcherConfig& config)
     : config(config),
@@ -17,7 +18,7 @@ Patcher::~Patcher() {
 }
 
 bool Patcher::Initialize() {
-    Logger::Open(L"patcher.log");
+    Logger::Open(kLogFileName.wide);
     Logger::Write(L"Inicjalizacja patchera...");
     Logger::Write(L"URL serwera: " + config.serverUrl);
     Logger::Write(L"Plik gry: " + config.gameExecutable);

@@ -2,16 +2,12 @@
 
 #include <vector>
 
+#include "base/ascii_case.h"
+#include "base/text.h"
+
 namespace {
 
 bool IsSeparator(char c) { return c == '/' || c == '\\'; }
-
-std::string UpperAscii(std::string text) {
-    for (char& c : text) {
-        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-    }
-    return text;
-}
 
 // Windows drops trailing dots and blanks from a name, so ".. " means "..".
 bool IsDotsAndBlanksOnly(const std::string& name) {
@@ -21,52 +17,15 @@ bool IsDotsAndBlanksOnly(const std::string& name) {
     return true;
 }
 
-// Converters disagree on damaged UTF-8: Wine's swallows whatever follows a
-// truncated sequence at the end of the text, so "..\xF4a" decodes to "..". Only
-// a well-formed path means the same file on every system (shortest forms, no
-// surrogates, nothing above U+10FFFF).
-bool IsWellFormedUtf8(const std::string& text) {
-    size_t i = 0;
-    while (i < text.size()) {
-        const unsigned char lead = static_cast<unsigned char>(text[i]);
-        size_t continuations = 0;
-        unsigned char low = 0x80, high = 0xBF;  // range of the first continuation byte
-        if (lead < 0x80) {
-            continuations = 0;
-        } else if (lead >= 0xC2 && lead <= 0xDF) {
-            continuations = 1;
-        } else if (lead >= 0xE0 && lead <= 0xEF) {
-            continuations = 2;
-            if (lead == 0xE0) low = 0xA0;
-            if (lead == 0xED) high = 0x9F;
-        } else if (lead >= 0xF0 && lead <= 0xF4) {
-            continuations = 3;
-            if (lead == 0xF0) low = 0x90;
-            if (lead == 0xF4) high = 0x8F;
-        } else {
-            return false;
-        }
-        for (size_t k = 1; k <= continuations; ++k) {
-            if (i + k >= text.size()) return false;
-            const unsigned char c = static_cast<unsigned char>(text[i + k]);
-            if (c < low || c > high) return false;
-            low = 0x80;
-            high = 0xBF;
-        }
-        i += continuations + 1;
-    }
-    return true;
-}
-
 bool IsReservedDeviceName(const std::string& name) {
     // The device is reached whatever the extension: "nul.txt" is NUL too.
-    std::string base = UpperAscii(name.substr(0, name.find('.')));
+    std::string base = AsciiLower(name.substr(0, name.find('.')));
     while (!base.empty() && base.back() == ' ') base.pop_back();
-    static const char* const kDevices[] = {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"};
+    static const char* const kDevices[] = {"con", "prn", "aux", "nul", "conin$", "conout$"};
     for (const char* device : kDevices) {
         if (base == device) return true;
     }
-    const bool port = base.compare(0, 3, "COM") == 0 || base.compare(0, 3, "LPT") == 0;
+    const bool port = base.compare(0, 3, "com") == 0 || base.compare(0, 3, "lpt") == 0;
     if (port && base.size() == 4 && base[3] >= '0' && base[3] <= '9') return true;
     // Windows also reads COM and LPT followed by a superscript 1, 2 or 3 as devices.
     if (port && base.size() == 5 && base[3] == '\xC2' &&
@@ -85,7 +44,10 @@ bool IsSafeListPath(const std::string& path) {
         if (c == ':') return false;  // drive letters and alternate data streams
         if (static_cast<unsigned char>(c) < 0x20) return false;
     }
-    if (!IsWellFormedUtf8(path)) return false;
+    // Converters disagree on damaged UTF-8: Wine's swallows whatever follows a
+    // truncated sequence at the end of the text, so "..\xF4a" decodes to "..".
+    // Only a well-formed path means the same file on every system.
+    if (!IsValidUtf8(path)) return false;
 
     size_t begin = 0;
     while (begin <= path.size()) {

@@ -1,13 +1,11 @@
 #include "engine/process_name.h"
 
-namespace {
-wchar_t FoldAscii(wchar_t c) { return (c >= L'A' && c <= L'Z') ? static_cast<wchar_t>(c - L'A' + L'a') : c; }
-}  // namespace
+#include "base/ascii_case.h"
 
 bool ProcessNameEquals(const std::wstring& a, const std::wstring& b) {
     if (a.size() != b.size()) return false;
     for (size_t i = 0; i < a.size(); ++i) {
-        if (FoldAscii(a[i]) != FoldAscii(b[i])) return false;
+        if (AsciiLowerChar(a[i]) != AsciiLowerChar(b[i])) return false;
     }
     return true;
 }

@@ -9,7 +9,8 @@
 #include "engine/patcher.h"
 #include "engine/process_name.h"
 #include "engine/release_signature.h"
-#include "engine/text.h"
+#include "base/names_and_limits.h"
+#include "base/text.h"
 #include "selfupdate/self_update.h"
 
 bool Patcher::IsGameRunning() const {
@@ -62,7 +63,7 @@ bool Patcher::CheckListSignature(const std::string& listText, UpdateState& state
     const std::string key = CompiledSigningKey();
     if (key.empty()) return true;
     std::string signature;
-    const std::wstring url = config.serverUrl + L"/" + config.patchListFile + L".sig";
+    const std::wstring url = config.serverUrl + L"/" + config.patchListFile + kSignatureSuffix.wide;
     const bool fetched = http.DownloadToMemory(url, signature);
     if (!fetched || !VerifyListSignature(key, listText, signature)) {
         Logger::Write(L"BŁĄD: Nieprawidłowy podpis listy plików" +

@@ -6,9 +6,9 @@
 #include <cstdint>
 #include <string>
 
+#include "base/text.h"
 #include "engine/local_path.h"
 #include "engine/path_safety.h"
-#include "engine/text.h"
 #include "fuzz/fuzz_check.h"
 
 namespace {

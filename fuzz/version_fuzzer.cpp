@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string>
 
-#include "engine/text.h"
+#include "base/text.h"
 #include "fuzz/fuzz_check.h"
 #include "selfupdate/version_check.h"
 

@@ -6,6 +6,8 @@
 #include <memory>
 #include <string>
 
+#include "base/names_and_limits.h"
+
 // (bytesDone, bytesTotal): bytesTotal is the Content-Length, or 0 without one.
 using ProgressCallback = std::function<void(uint32_t bytesDone, uint32_t bytesTotal)>;
 
@@ -27,7 +29,7 @@ public:
 
     // A memory download larger than this is refused: only small text resources
     // are fetched into memory, and a server must not be able to exhaust it.
-    static const size_t kMaxMemoryBody = 16u * 1024u * 1024u;
+    static const size_t kMaxMemoryBody = kLargestServerText;
 
 private:
     // The session handle (an HINTERNET; <winhttp.h> stays out of this header).

@@ -1,5 +1,6 @@
 #include <windows.h>
 
+#include "base/names_and_limits.h"
 #include "engine/patcher.h"
 #include "engine/release_signature.h"
 #include "selfupdate/self_update.h"
@@ -10,9 +11,10 @@
 bool Patcher::CheckPatcherSignature() {
     const std::string key = CompiledSigningKey();
     if (key.empty()) return true;
-    const std::wstring stagingPath = OwnExecutablePath() + L".new";
+    const std::wstring stagingPath = OwnExecutablePath() + kNewPatcherSuffix.wide;
     std::string signature;
-    const bool good = http.DownloadToMemory(config.serverUrl + L"/Vorlen-Patcher.exe.sig", signature) &&
+    const std::wstring url = config.serverUrl + L"/" + kPatcherExeName.wide + kSignatureSuffix.wide;
+    const bool good = http.DownloadToMemory(url, signature) &&
                       VerifyPatcherSignature(key, publishedVersion, stagingPath, signature);
     if (!good) DeleteFileW(stagingPath.c_str());
     return good;

@@ -6,8 +6,9 @@
 
 #include "app/logger.h"
 #include "app/unique_handle.h"
+#include "base/names_and_limits.h"
 #include "engine/patcher.h"
-#include "engine/text.h"
+#include "base/text.h"
 #include "selfupdate/version_check.h"
 
 namespace {
@@ -31,7 +32,7 @@ std::wstring OwnExecutablePath() {
 
 bool BuildReplacementCommand(const std::wstring& exePath, std::wstring& command) {
     if (exePath.empty()) return false;
-    const std::wstring stagingPath = exePath + L".new";
+    const std::wstring stagingPath = exePath + kNewPatcherSuffix.wide;
     wchar_t buffer[kCommandChars];
     int length = std::swprintf(buffer, kCommandChars, kReplacementFormat, exePath.c_str(),
                                stagingPath.c_str(), exePath.c_str(), exePath.c_str());
@@ -58,7 +59,7 @@ bool StartReplacementCommand(const std::wstring& exePath) {
 
 bool ApplySelfUpdate(const std::atomic<bool>& cancelRequested) {
     const std::wstring exePath = OwnExecutablePath();
-    const std::wstring stagingPath = exePath + L".new";
+    const std::wstring stagingPath = exePath + kNewPatcherSuffix.wide;
     // The window stays usable while the box is open: a Close before it, or while
     // it is shown, means the user wants no restart.
     if (cancelRequested.load()) {
@@ -106,8 +107,8 @@ bool Patcher::DownloadSelfUpdate() {
     state.status = L"Pobieranie nowej wersji patchera...";
     PublishProgress(state);
 
-    const std::wstring url = config.serverUrl + L"/Vorlen-Patcher.exe";
-    const std::wstring target = OwnExecutablePath() + L".new";
+    const std::wstring url = config.serverUrl + L"/" + kPatcherExeName.wide;
+    const std::wstring target = OwnExecutablePath() + kNewPatcherSuffix.wide;
 
     uint32_t received = 0;
     uint32_t announced = 0;

@@ -1,6 +1,7 @@
 #include "ui/patcher_window.h"
 
 #include "engine/patcher.h"
+#include "resources/resource_ids.h"
 #include "ui/drawing.h"
 #include "ui/png_resource.h"
 
@@ -13,7 +14,6 @@ const wchar_t kClassName[] = L"VorlenPatcher";
 const UINT_PTR kRefreshTimer = 1;
 const UINT kRefreshMs = 50;  // 20 frames a second
 const int kDragStripHeight = 50;
-const int kIconId = 101;
 
 // Families that systems without "Segoe UI" and without a generic sans-serif
 // family for GDI+ (a fresh Wine or Proton prefix) usually have, in order of
@@ -49,23 +49,23 @@ bool PatcherWindow::Create() {
     gdiplus.Start();
 
     HMODULE module = GetModuleHandleW(nullptr);
-    imgBackground = LoadPngResource(module, 102);
-    imgBarTrack = LoadPngResource(module, 103);
-    imgBarBlue = LoadPngResource(module, 104);
-    imgBarGreen = LoadPngResource(module, 105);
-    imgInfoPanel = LoadPngResource(module, 106);
-    imgCheckPanel = LoadPngResource(module, 107);
-    imgPlayButton = LoadPngResource(module, 108);
-    imgCloseButton = LoadPngResource(module, 109);
-    imgBusyButton = LoadPngResource(module, 110);
+    imgBackground = LoadPngResource(module, IDP_BACKGROUND);
+    imgBarTrack = LoadPngResource(module, IDP_BAR_TRACK);
+    imgBarBlue = LoadPngResource(module, IDP_BAR_BLUE);
+    imgBarGreen = LoadPngResource(module, IDP_BAR_GREEN);
+    imgInfoPanel = LoadPngResource(module, IDP_INFO_PANEL);
+    imgCheckPanel = LoadPngResource(module, IDP_CHECK_PANEL);
+    imgPlayButton = LoadPngResource(module, IDP_PLAY_BUTTON);
+    imgCloseButton = LoadPngResource(module, IDP_CLOSE_BUTTON);
+    imgBusyButton = LoadPngResource(module, IDP_BUSY_BUTTON);
 
     WNDCLASSEXW windowClass = {};
     windowClass.cbSize = sizeof windowClass;
     windowClass.style = CS_HREDRAW | CS_VREDRAW;
     windowClass.lpfnWndProc = &PatcherWindow::StaticWindowProc;
     windowClass.hInstance = module;
-    windowClass.hIcon = LoadIconW(module, MAKEINTRESOURCEW(kIconId));
-    windowClass.hIconSm = LoadIconW(module, MAKEINTRESOURCEW(kIconId));
+    windowClass.hIcon = LoadIconW(module, MAKEINTRESOURCEW(IDI_PATCHER));
+    windowClass.hIconSm = LoadIconW(module, MAKEINTRESOURCEW(IDI_PATCHER));
     windowClass.hCursor = LoadCursorW(nullptr, IDC_ARROW);
     windowClass.hbrBackground = nullptr;  // every pixel is painted; nothing is erased
     windowClass.lpszClassName = kClassName;

@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
 #include "engine/patch_list.h"
-#include "engine/text.h"
 
 namespace {
 
@@ -106,17 +105,6 @@ TEST(PatchListFields, ByteOrderMarkStaysInTheFirstPath) {
 
 TEST(PatchListFields, DuplicatePathsStaySeparate) {
     EXPECT_EQ(ParsePatchList("a x 1\na y 2\n").size(), 2u);
-}
-
-TEST(Utf8ToWideConversion, PolishLettersAndEmptyText) {
-    EXPECT_EQ(Utf8ToWide("dane/za\xC5\xBC\xC3\xB3\xC5\x82\xC4\x87.txt"), L"dane/zażółć.txt");
-    EXPECT_EQ(Utf8ToWide(""), L"");
-    EXPECT_EQ(Utf8ToWide(std::string("ab\0cd", 5)), L"ab");
-    EXPECT_EQ(Utf8ToWide("a\xFF" "b"), L"a\uFFFDb");
-}
-
-TEST(AsciiLowerCase, ChangesOnlyAsciiLetters) {
-    EXPECT_EQ(AsciiLower("ABCdef09\xC5\x81"), "abcdef09\xC5\x81");
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "base/hex.h"
 #include "tools/publish/md5.h"
 
 namespace {

@@ -2,8 +2,8 @@
 
 #include <string>
 
+#include "base/text.h"
 #include "engine/local_path.h"
-#include "engine/text.h"
 #include "tools/publish/server_url.h"
 
 namespace {

@@ -11,8 +11,8 @@
 #include <fstream>
 #include <thread>
 
+#include "base/text.h"
 #include "engine/patcher.h"
-#include "engine/text.h"
 
 namespace {
 

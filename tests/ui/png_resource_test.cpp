@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "resources/resource_ids.h"
 #include "ui/drawing.h"
 #include "ui/png_resource.h"
 
@@ -25,9 +26,11 @@ TEST_F(PngResourceTest, EveryEmbeddedImageDecodesAtItsSize) {
         int width;
         int height;
     };
-    const Expected images[] = {{102, 650, 450}, {103, 500, 25},  {104, 500, 25},
-                               {105, 500, 25},  {106, 580, 190}, {107, 258, 180},
-                               {108, 120, 42},  {109, 120, 42},  {110, 120, 42}};
+    const Expected images[] = {{IDP_BACKGROUND, 650, 450}, {IDP_BAR_TRACK, 500, 25},
+                               {IDP_BAR_BLUE, 500, 25},    {IDP_BAR_GREEN, 500, 25},
+                               {IDP_INFO_PANEL, 580, 190}, {IDP_CHECK_PANEL, 258, 180},
+                               {IDP_PLAY_BUTTON, 120, 42}, {IDP_CLOSE_BUTTON, 120, 42},
+                               {IDP_BUSY_BUTTON, 120, 42}};
     for (const Expected& expected : images) {
         UniqueImage image = LoadPngResource(self, expected.id);
         ASSERT_TRUE(image) << expected.id;
@@ -38,8 +41,8 @@ TEST_F(PngResourceTest, EveryEmbeddedImageDecodesAtItsSize) {
 }
 
 TEST_F(PngResourceTest, MissingResourceGivesNoImage) {
-    EXPECT_FALSE(LoadPngResource(self, 111));
-    EXPECT_FALSE(LoadPngResource(self, 101));  // the icon is not a "PNG" resource
+    EXPECT_FALSE(LoadPngResource(self, IDP_BUSY_BUTTON + 1));
+    EXPECT_FALSE(LoadPngResource(self, IDI_PATCHER));  // the icon is not a "PNG" resource
 }
 
 TEST_F(PngResourceTest, BytesThatDoNotDecodeGiveNoImage) {

@@ -3,16 +3,14 @@
 #include <algorithm>
 #include <system_error>
 
+#include "base/names_and_limits.h"
+#include "base/text.h"
 #include "tools/publish/list_path_rules.h"
 #include "tools/publish/platform_files.h"
-#include "tools/publish/utf8_text.h"
 
 namespace fs = std::filesystem;
 
 namespace {
-
-// The list's size field is an unsigned 32-bit number.
-const uint64_t kLargestListedSize = 0xFFFFFFFFull;
 
 void Walk(const fs::path& folder, const std::string& prefix, std::vector<GameFile>& files,
           std::vector<std::string>& problems) {

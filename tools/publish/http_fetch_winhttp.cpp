@@ -9,20 +9,12 @@
 #include <cwchar>
 #include <vector>
 
+#include "base/text.h"
 #include "net/winhttp_handle.h"
 
 namespace {
 
 const DWORD kReadBufferBytes = 256 * 1024;
-
-std::wstring WideFromUtf8(const std::string& utf8) {
-    if (utf8.empty()) return std::wstring();
-    const int length = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
-    if (length <= 0) return std::wstring();
-    std::wstring wide(static_cast<size_t>(length), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), &wide[0], length);
-    return wide;
-}
 
 // Windows reports a time-out as ERROR_WINHTTP_TIMEOUT; Wine's WinHTTP passes
 // the socket's WSAETIMEDOUT through.
@@ -95,7 +87,7 @@ FetchResult HttpFetch::Get(const std::string& url, uint64_t limit, const BodySin
         return result;
     }
 
-    const std::wstring wideUrl = WideFromUtf8(url);
+    const std::wstring wideUrl = Utf8ToWide(url);
     URL_COMPONENTS parts = {};
     parts.dwStructSize = sizeof parts;
     parts.dwHostNameLength = static_cast<DWORD>(-1);  // pointers into wideUrl

@@ -2,15 +2,12 @@
 
 #include <map>
 
+#include "base/ascii_case.h"
+#include "base/names_and_limits.h"
+#include "base/text.h"
 #include "engine/path_safety.h"
-#include "tools/publish/utf8_text.h"
 
 namespace {
-
-// The server's own files, and the patcher's own files in the game folder.
-// A game file under one of these names would overwrite or shadow them.
-const char* const kReservedRootNames[] = {"patchlist.txt", "patcher_version.txt", "vorlen-patcher.exe",
-                                          "vorlen-patcher.exe.new", "patcher.log"};
 
 // Bytes the list parser splits fields at, and LF, which ends a line.
 bool IsListSpace(char c) {
@@ -18,8 +15,7 @@ bool IsListSpace(char c) {
 }
 
 char32_t FoldCodePoint(char32_t c) {
-    if (c >= U'A' && c <= U'Z') return c + 0x20;
-    if (c < 0x80) return c;
+    if (c < 0x80) return AsciiLowerChar(c);
     if (c >= 0xC0 && c <= 0xDE && c != 0xD7) return c + 0x20;
     // Latin Extended-A alternates capital and small letters, in runs that
     // start on an even or an odd code point.
@@ -69,10 +65,15 @@ std::string ListPathProblem(const std::string& path) {
     if (!IsSafeListPath(path)) {
         return "the patcher refuses this path (it leaves the game folder or names a device)";
     }
+    // The server's own files, and the patcher's own files in the game folder:
+    // a game file under one of these names would overwrite or shadow them.
+    const std::string reservedRootNames[] = {kPatchListName.utf8, kVersionFileName.utf8, kPatcherExeName.utf8,
+                                             std::string(kPatcherExeName.utf8) + kNewPatcherSuffix.utf8,
+                                             kLogFileName.utf8};
     const std::string key = FoldCaseKey(path);
     const std::string rootName = key.substr(0, key.find('/'));
-    for (const char* reserved : kReservedRootNames) {
-        if (rootName == reserved) return "the name is the patcher's or the server's own file";
+    for (const std::string& reserved : reservedRootNames) {
+        if (rootName == FoldCaseKey(reserved)) return "the name is the patcher's or the server's own file";
     }
     return "";
 }
@@ -106,7 +107,7 @@ std::vector<std::string> FindNameCollisions(const std::vector<std::string>& path
         }
     }
     for (const auto& file : files) {
-        const std::string staging = file.first + ".tmp";
+        const std::string staging = file.first + kDownloadSuffix.utf8;
         std::string other;
         auto clashingFile = files.find(staging);
         auto clashingFolder = folders.find(staging);

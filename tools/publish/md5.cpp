@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "base/hex.h"
+
 namespace {
 
 // The four auxiliary functions of RFC 1321, section 3.4 (F and G in the
@@ -148,17 +150,6 @@ std::array<uint8_t, 16> Md5::Finish() {
         for (int j = 0; j < 4; ++j) digest[i * 4 + j] = static_cast<uint8_t>(state[i] >> (8 * j));
     }
     return digest;
-}
-
-std::string ToHex(const std::array<uint8_t, 16>& digest) {
-    static const char kDigits[] = "0123456789abcdef";
-    std::string text;
-    text.reserve(32);
-    for (uint8_t byte : digest) {
-        text += kDigits[byte >> 4];
-        text += kDigits[byte & 0x0f];
-    }
-    return text;
 }
 
 std::string Md5Hex(const std::string& bytes) {

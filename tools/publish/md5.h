@@ -23,5 +23,4 @@ private:
 };
 
 // The 32 lower-case hex digits the patch list carries.
-std::string ToHex(const std::array<uint8_t, 16>& digest);
 std::string Md5Hex(const std::string& bytes);

@@ -1,6 +1,6 @@
 #include "tools/publish/platform_files.h"
 
-#include "tools/publish/utf8_text.h"
+#include "base/text.h"
 
 #ifdef _WIN32
 #include <windows.h>
@@ -21,36 +21,9 @@ namespace fs = std::filesystem;
 
 namespace {
 
+// A name with a lone surrogate has no UTF-8 form; WideToUtf8 would replace it.
 bool WideToUtf8Strict(const std::wstring& wide, std::string& utf8) {
-    std::u32string code;
-    for (size_t i = 0; i < wide.size(); ++i) {
-        char32_t c = static_cast<char16_t>(wide[i]);
-        if (c >= 0xD800 && c <= 0xDBFF) {
-            if (i + 1 >= wide.size()) return false;
-            char32_t low = static_cast<char16_t>(wide[i + 1]);
-            if (low < 0xDC00 || low > 0xDFFF) return false;
-            c = 0x10000 + ((c - 0xD800) << 10) + (low - 0xDC00);
-            ++i;
-        } else if (c >= 0xDC00 && c <= 0xDFFF) {
-            return false;
-        }
-        code += c;
-    }
-    utf8 = EncodeUtf8(code);
-    return true;
-}
-
-std::wstring Utf8ToWide(const std::string& utf8) {
-    std::wstring wide;
-    for (char32_t c : DecodeUtf8(utf8)) {
-        if (c >= 0x10000) {
-            wide += static_cast<wchar_t>(0xD800 + ((c - 0x10000) >> 10));
-            wide += static_cast<wchar_t>(0xDC00 + ((c - 0x10000) & 0x3FF));
-        } else {
-            wide += static_cast<wchar_t>(c);
-        }
-    }
-    return wide;
+    return Utf16ToUtf8(std::u16string(wide.begin(), wide.end()), utf8);
 }
 
 }  // namespace

@@ -5,6 +5,8 @@
 #include <system_error>
 #include <vector>
 
+#include "base/names_and_limits.h"
+#include "base/text.h"
 #include "engine/patch_list.h"
 #include "tools/publish/format_bytes.h"
 #include "tools/publish/game_folder.h"
@@ -17,31 +19,12 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// Names the patcher asks the server for, besides the game files.
-const char* const kPatchListName = "patchlist.txt";
-const char* const kVersionFileName = "patcher_version.txt";
-const char* const kPatcherExeName = "Vorlen-Patcher.exe";
-
-const uint64_t kLargestListedSize = 0xFFFFFFFFull;
 const size_t kMostProblemsShown = 100;
-
-// The patcher refuses a patch list longer than this (HttpClient::kMaxMemoryBody).
-const size_t kLargestListBytes = 16u << 20;
 
 // Windows paths stop at 259 characters unless a program opts out, and the
 // patcher's paths are the game folder's own path, the listed path and ".tmp".
 // Leaving some 60 characters for the game folder is a guess, so this only warns.
 const size_t kLongestSafeListPath = 196;
-
-size_t Utf16Length(const std::string& utf8) {
-    size_t units = 0;
-    for (char c : utf8) {
-        const unsigned char byte = static_cast<unsigned char>(c);
-        if ((byte & 0xC0) != 0x80) ++units;  // a lead byte starts one code point
-        if (byte >= 0xF0) ++units;           // beyond U+FFFF: a surrogate pair
-    }
-    return units;
-}
 
 void WarnAboutLongPaths(const std::vector<GameFile>& files, std::ostream& err) {
     size_t count = 0;
@@ -151,16 +134,16 @@ bool CheckFolders(const PublishOptions& options, std::ostream& err) {
 bool CheckPatcherPair(const PublishOptions& options, std::ostream& err) {
     if (options.patcherVersion.empty() && options.patcherExe.empty()) return true;
     std::error_code code;
-    const bool hasExe = !options.patcherExe.empty() || fs::exists(options.serverFolder / kPatcherExeName, code);
+    const bool hasExe = !options.patcherExe.empty() || fs::exists(options.serverFolder / kPatcherExeName.utf8, code);
     const bool hasVersion =
-        !options.patcherVersion.empty() || fs::exists(options.serverFolder / kVersionFileName, code);
+        !options.patcherVersion.empty() || fs::exists(options.serverFolder / kVersionFileName.utf8, code);
     if (!hasExe) {
         return Refuse(err, "--patcher-version needs --patcher-exe: the server folder has no " +
-                               std::string(kPatcherExeName));
+                               std::string(kPatcherExeName.utf8));
     }
     if (!hasVersion) {
         return Refuse(err, "--patcher-exe needs --patcher-version: the server folder has no " +
-                               std::string(kVersionFileName));
+                               std::string(kVersionFileName.utf8));
     }
     return true;
 }
@@ -192,7 +175,7 @@ struct PublishedRelease {
 
 PublishedRelease ReadPublishedRelease(const fs::path& serverFolder) {
     PublishedRelease release;
-    if (!ReadWholeFile(serverFolder / kPatchListName, release.listText, kLargestListBytes)) {
+    if (!ReadWholeFile(serverFolder / kPatchListName.utf8, release.listText, kLargestServerText)) {
         release.listText.clear();
         return release;
     }
@@ -271,7 +254,7 @@ bool Publish(const PublishOptions& options, std::ostream& out, std::ostream& err
     // Every line has the path, 32 digits, the size and three separators.
     size_t listBytes = 0;
     for (const GameFile& file : files) listBytes += file.path.size() + 32 + std::to_string(file.size).size() + 3;
-    if (listBytes > kLargestListBytes) {
+    if (listBytes > kLargestServerText) {
         return Refuse(err, "the list would take " + FormatBytes(listBytes) +
                                ", and the patcher refuses a list over 16 MiB; nothing was published");
     }
@@ -309,7 +292,7 @@ bool Publish(const PublishOptions& options, std::ostream& out, std::ostream& err
     bool exeWritten = false;
     if (!options.patcherExe.empty()) {
         // The executable is in no list: the copy in place is its own record.
-        const fs::path target = options.serverFolder / kPatcherExeName;
+        const fs::path target = options.serverFolder / kPatcherExeName.utf8;
         PatchFile inPlace;
         CopiedFile digested;
         std::error_code code;
@@ -333,24 +316,25 @@ bool Publish(const PublishOptions& options, std::ostream& out, std::ostream& err
     // signed release also covers a patcher published before.
     bool exeSignatureWritten = false;
     std::error_code exeCode;
-    if (!options.signingKey.empty() && fs::exists(options.serverFolder / kPatcherExeName, exeCode)) {
+    if (!options.signingKey.empty() && fs::exists(options.serverFolder / kPatcherExeName.utf8, exeCode)) {
         std::string versionText = version;
         std::string exeBytes;
-        if (versionText.empty() && ReadWholeFile(options.serverFolder / kVersionFileName, versionInPlace, 64)) {
+        if (versionText.empty() && ReadWholeFile(options.serverFolder / kVersionFileName.utf8, versionInPlace, 64)) {
             versionText = TrimmedVersion(versionInPlace);
         }
         error = "cannot read it";
         if (!versionText.empty() &&
-            (!ReadWholeFile(options.serverFolder / kPatcherExeName, exeBytes, kLargestListedSize) ||
-             !PlaceSignature(signingKey, options.serverFolder / (std::string(kPatcherExeName) + ".sig"),
-                            PatcherSignedMessage(versionText, exeBytes), exeSignatureWritten, error))) {
-            return Refuse(err, "cannot sign " + std::string(kPatcherExeName) + ": " + error +
+            (!ReadWholeFile(options.serverFolder / kPatcherExeName.utf8, exeBytes, kLargestListedSize) ||
+             !PlaceSignature(signingKey,
+                             options.serverFolder / (std::string(kPatcherExeName.utf8) + kSignatureSuffix.utf8),
+                             PatcherSignedMessage(versionText, exeBytes), exeSignatureWritten, error))) {
+            return Refuse(err, "cannot sign " + std::string(kPatcherExeName.utf8) + ": " + error +
                                    "; the list was not changed");
         }
     }
     const bool versionWritten =
         !version.empty() &&
-        !(ReadWholeFile(options.serverFolder / kVersionFileName, versionInPlace, 64) &&
+        !(ReadWholeFile(options.serverFolder / kVersionFileName.utf8, versionInPlace, 64) &&
           versionInPlace == version + "\n");
     if (versionWritten) {
         auto isVersion = [&](const std::string& written, std::string& reason) {
@@ -360,7 +344,7 @@ bool Publish(const PublishOptions& options, std::ostream& out, std::ostream& err
             reason = "it does not read back as " + version;
             return false;
         };
-        if (!WriteFileAtomically(options.serverFolder / kVersionFileName, version + "\n", isVersion, error)) {
+        if (!WriteFileAtomically(options.serverFolder / kVersionFileName.utf8, version + "\n", isVersion, error)) {
             return Refuse(err, error + "; the list was not changed");
         }
     }
@@ -376,11 +360,11 @@ bool Publish(const PublishOptions& options, std::ostream& out, std::ostream& err
     // The signature goes first: a list in place without it is refused by keyed patchers.
     bool listSignatureWritten = false;
     if (!options.signingKey.empty() &&
-        !PlaceSignature(signingKey, options.serverFolder / (std::string(kPatchListName) + ".sig"), list,
-                        listSignatureWritten, error)) {
-        return Refuse(err, "cannot sign " + std::string(kPatchListName) + ": " + error + "; the list was not changed");
+        !PlaceSignature(signingKey, options.serverFolder / (std::string(kPatchListName.utf8) + kSignatureSuffix.utf8),
+                        list, listSignatureWritten, error)) {
+        return Refuse(err, "cannot sign " + std::string(kPatchListName.utf8) + ": " + error + "; the list was not changed");
     }
-    if (listWritten && !WriteFileAtomically(options.serverFolder / kPatchListName, list, readsBack, error)) {
+    if (listWritten && !WriteFileAtomically(options.serverFolder / kPatchListName.utf8, list, readsBack, error)) {
         return Refuse(err, error);
     }
 
@@ -393,16 +377,16 @@ bool Publish(const PublishOptions& options, std::ostream& out, std::ostream& err
             << DisplayPath(options.serverFolder) << "\n";
         out << "  game files: " << filesWritten << " written, " << entries.size() - filesWritten
             << " already in place\n";
-        out << "  " << kPatchListName << ": " << entries.size() << " entries"
+        out << "  " << kPatchListName.utf8 << ": " << entries.size() << " entries"
             << (listWritten ? "" : " (unchanged)") << "\n";
         if (!options.patcherExe.empty()) {
-            out << "  " << kPatcherExeName << ": " << DisplayPath(options.patcherExe)
+            out << "  " << kPatcherExeName.utf8 << ": " << DisplayPath(options.patcherExe)
                 << (exeWritten ? "" : " (unchanged)") << "\n";
         }
         if (!options.signingKey.empty()) {
             out << "  signatures: " << (listSignatureWritten + exeSignatureWritten) << " written\n";
         }
-        if (!version.empty()) out << "  " << kVersionFileName << ": " << version << (versionWritten ? "" : " (unchanged)") << "\n";
+        if (!version.empty()) out << "  " << kVersionFileName.utf8 << ": " << version << (versionWritten ? "" : " (unchanged)") << "\n";
     }
     return true;
 }

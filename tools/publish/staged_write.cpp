@@ -1,5 +1,6 @@
 #include "tools/publish/staged_write.h"
 
+#include <array>
 #include <cerrno>
 #include <cstring>
 #include <fstream>
@@ -7,6 +8,7 @@
 #include <system_error>
 #include <vector>
 
+#include "base/hex.h"
 #include "tools/publish/md5.h"
 #include "tools/publish/platform_files.h"
 
@@ -21,10 +23,9 @@ public:
     explicit StagingFile(const fs::path& target) : target(target) {
         std::random_device seed;
         std::mt19937_64 random((static_cast<uint64_t>(seed()) << 32) ^ seed());
-        static const char kDigits[] = "0123456789abcdef";
-        std::string name = ".vorlen-publish-";
-        for (int i = 0; i < 16; ++i) name += kDigits[random() & 15];
-        path = target.parent_path() / (name + ".part");
+        std::array<unsigned char, 8> noise;
+        for (unsigned char& byte : noise) byte = static_cast<unsigned char>(random());
+        path = target.parent_path() / (".vorlen-publish-" + ToHex(noise) + ".part");
     }
     ~StagingFile() {
         if (!committed) {

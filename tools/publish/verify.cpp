@@ -6,6 +6,10 @@
 #include <system_error>
 #include <vector>
 
+#include "base/ascii_case.h"
+#include "base/hex.h"
+#include "base/names_and_limits.h"
+#include "base/text.h"
 #include "engine/patch_list.h"
 #include "engine/path_safety.h"
 #include "tools/publish/format_bytes.h"
@@ -16,22 +20,10 @@
 #include "tools/publish/progress_line.h"
 #include "tools/publish/server_url.h"
 #include "tools/publish/signing_key.h"
-#include "tools/publish/utf8_text.h"
 
 namespace fs = std::filesystem;
 
 namespace {
-
-// Names the patcher asks the server for, besides the game files.
-const char* const kPatchListName = "patchlist.txt";
-const char* const kVersionFileName = "patcher_version.txt";
-const char* const kPatcherExeName = "Vorlen-Patcher.exe";
-
-// The patcher reads the list and the version file into memory and refuses
-// either beyond this size (HttpClient::kMaxMemoryBody).
-const uint64_t kLargestTextBytes = 16u << 20;
-// The publisher refuses a patcher of 4 GiB or more.
-const uint64_t kLargestPatcherBytes = 0xFFFFFFFFull;
 
 // What a fetched resource must be. A size and digest come from the list or
 // from the server folder's copy (`source` says which, for messages).
@@ -169,21 +161,21 @@ void VerifyRun::ShowProgress(bool now) {
 
 FetchResult VerifyRun::FetchText(const std::string& name, std::string& text) {
     text.clear();
-    FetchResult result = fetch.Get(FileUrl(options.baseUrl, name), kLargestTextBytes,
+    FetchResult result = fetch.Get(FileUrl(options.baseUrl, name), kLargestServerText,
                                    [&](const char* data, size_t length) { text.append(data, length); });
     bytesFetched += result.bytes;
     return result;
 }
 
 bool VerifyRun::FetchList(std::string& listText) {
-    const FetchResult result = FetchText(kPatchListName, listText);
+    const FetchResult result = FetchText(kPatchListName.utf8, listText);
     if (result.end == FetchResult::End::OverLimit) {
-        Report(kPatchListName, "larger than 16 MiB; the patcher refuses it");
+        Report(kPatchListName.utf8, "larger than 16 MiB; the patcher refuses it");
         return false;
     }
     const std::string problem = FetchProblem(result, Expected(), options.timeoutSeconds);
     if (!problem.empty()) {
-        Report(kPatchListName, problem);
+        Report(kPatchListName.utf8, problem);
         return false;
     }
     return true;
@@ -192,14 +184,14 @@ bool VerifyRun::FetchList(std::string& listText) {
 // An edge that is stale throughout, old list and old files, is consistent in
 // itself; only the folder the release was published into tells it apart.
 void VerifyRun::CheckAgainstFolderList(const std::string& listText, size_t liveFiles) {
-    const fs::path localList = options.localFolder / kPatchListName;
+    const fs::path localList = options.localFolder / kPatchListName.utf8;
     std::string localText;
     if (!ReadLocalText(localList, localText)) {
-        Report(kPatchListName, "cannot read " + DisplayPath(localList) + " to compare");
+        Report(kPatchListName.utf8, "cannot read " + DisplayPath(localList) + " to compare");
         return;
     }
     if (localText == listText) return;
-    Report(kPatchListName, "the live list differs from " + DisplayPath(localList) + " (live: " +
+    Report(kPatchListName.utf8, "the live list differs from " + DisplayPath(localList) + " (live: " +
                                std::to_string(liveFiles) + " files, " + std::to_string(listText.size()) +
                                " bytes; folder: " + std::to_string(ParsePatchList(localText).size()) +
                                " files, " + std::to_string(localText.size()) + " bytes)");
@@ -209,7 +201,8 @@ void VerifyRun::CheckFile(const std::string& name, const Expected& expected, Fil
     Md5 md5;
     char head[2] = {};
     uint64_t headBytes = 0;
-    const uint64_t limit = expected.known ? expected.size : kLargestPatcherBytes;
+    // The publisher refuses a patcher of 4 GiB or more.
+    const uint64_t limit = expected.known ? expected.size : kLargestListedSize;
     const FetchResult result = fetch.Get(FileUrl(options.baseUrl, name), limit, [&](const char* data, size_t length) {
         md5.Update(data, length);
         if (kind == FileKind::Patcher && !options.publicKey.empty()) patcherBytes.append(data, length);
@@ -241,31 +234,31 @@ void VerifyRun::CheckFile(const std::string& name, const Expected& expected, Fil
 // is missing. True when the version file answered with a body.
 bool VerifyRun::CheckPatcher() {
     std::string versionText;
-    const FetchResult result = FetchText(kVersionFileName, versionText);
+    const FetchResult result = FetchText(kVersionFileName.utf8, versionText);
     const bool compare = !options.localFolder.empty();
     std::string localVersion;
-    const bool localHasVersion = compare && ReadLocalText(options.localFolder / kVersionFileName, localVersion);
+    const bool localHasVersion = compare && ReadLocalText(options.localFolder / kVersionFileName.utf8, localVersion);
     Expected localExe;
     const bool localHasExe =
-        compare && fs::is_regular_file(options.localFolder / kPatcherExeName) &&
-        LocalSizeAndDigest(options.localFolder / kPatcherExeName, localExe);
+        compare && fs::is_regular_file(options.localFolder / kPatcherExeName.utf8) &&
+        LocalSizeAndDigest(options.localFolder / kPatcherExeName.utf8, localExe);
 
     bool published = false;
     if (result.end == FetchResult::End::Status && result.status == 404) {
-        if (localHasVersion) Report(kVersionFileName, "missing (HTTP 404); the server folder has one");
+        if (localHasVersion) Report(kVersionFileName.utf8, "missing (HTTP 404); the server folder has one");
     } else if (result.end == FetchResult::End::OverLimit) {
-        Report(kVersionFileName, "larger than 16 MiB; not a version");
+        Report(kVersionFileName.utf8, "larger than 16 MiB; not a version");
     } else {
         const std::string problem = FetchProblem(result, Expected(), options.timeoutSeconds);
         if (!problem.empty()) {
-            Report(kVersionFileName, problem);
+            Report(kVersionFileName.utf8, problem);
         } else {
             published = true;
             std::string version;
             if (!ParsePatcherVersion(TrimBlanks(versionText), version)) {
-                Report(kVersionFileName, "not a version: '" + PrintableName(TrimBlanks(versionText)) + "'");
+                Report(kVersionFileName.utf8, "not a version: '" + PrintableName(TrimBlanks(versionText)) + "'");
             } else if (localHasVersion && versionText != localVersion) {
-                Report(kVersionFileName, "differs from the server folder's: live '" +
+                Report(kVersionFileName.utf8, "differs from the server folder's: live '" +
                                              PrintableName(TrimBlanks(versionText)) + "', folder '" +
                                              PrintableName(TrimBlanks(localVersion)) + "'");
             } else {
@@ -274,9 +267,9 @@ bool VerifyRun::CheckPatcher() {
             }
         }
     }
-    if (published || localHasExe) CheckFile(kPatcherExeName, localHasExe ? localExe : Expected(), FileKind::Patcher);
+    if (published || localHasExe) CheckFile(kPatcherExeName.utf8, localHasExe ? localExe : Expected(), FileKind::Patcher);
     if (!options.publicKey.empty() && !servedVersionText.empty()) {
-        CheckSignature(kPatcherExeName, PatcherSignedMessage(servedVersionText, patcherBytes));
+        CheckSignature(kPatcherExeName.utf8, PatcherSignedMessage(servedVersionText, patcherBytes));
     }
     return published;
 }
@@ -284,7 +277,7 @@ bool VerifyRun::CheckPatcher() {
 // What a patcher with the key would refuse: a signature missing, or one that
 // does not verify over what was served.
 void VerifyRun::CheckSignature(const std::string& name, const std::string& message) {
-    const std::string signatureName = name + ".sig";
+    const std::string signatureName = name + kSignatureSuffix.utf8;
     std::string signature;
     const FetchResult result = FetchText(signatureName, signature);
     std::string problem = FetchProblem(result, Expected(), options.timeoutSeconds);
@@ -332,17 +325,17 @@ bool VerifyRun::Run() {
         Summarize("");
         return false;
     }
-    if (!options.publicKey.empty()) CheckSignature(kPatchListName, listText);
+    if (!options.publicKey.empty()) CheckSignature(kPatchListName.utf8, listText);
     const std::vector<PatchFile> entries = ParsePatchList(listText);
     if (!options.localFolder.empty()) CheckAgainstFolderList(listText, entries.size());
 
     // The patcher refuses a list that names no file or any path outside the
     // game folder, before it fetches anything: so does this.
     bool usable = !entries.empty();
-    if (entries.empty()) Report(kPatchListName, "names no files; the patcher calls it empty or damaged");
+    if (entries.empty()) Report(kPatchListName.utf8, "names no files; the patcher calls it empty or damaged");
     for (const PatchFile& entry : entries) {
         if (IsSafeListPath(entry.path)) continue;
-        Report(kPatchListName, "names the unsafe path '" + PrintableName(entry.path) + "'; the patcher refuses the list");
+        Report(kPatchListName.utf8, "names the unsafe path '" + PrintableName(entry.path) + "'; the patcher refuses the list");
         usable = false;
     }
     if (!usable) {

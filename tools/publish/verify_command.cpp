@@ -5,6 +5,7 @@
 #include <string>
 #include <system_error>
 
+#include "base/names_and_limits.h"
 #include "tools/publish/platform_files.h"
 #include "tools/publish/server_url.h"
 #include "tools/publish/verify.h"
@@ -115,9 +116,9 @@ int RunVerifyCommand(const std::vector<CommandArgument>& args) {
     }
     std::error_code code;
     if (!options.localFolder.empty() &&
-        !fs::is_regular_file(options.localFolder / "patchlist.txt", code)) {
+        !fs::is_regular_file(options.localFolder / kPatchListName.utf8, code)) {
         return UsageError("--local: " + DisplayPath(options.localFolder) +
-                          " is not a server folder (it has no patchlist.txt)");
+                          " is not a server folder (it has no " + kPatchListName.utf8 + ")");
     }
     options.progress = !options.quiet && StderrIsTerminal();
     return Verify(options, std::cout, std::cerr) ? 0 : 1;

@@ -1,4 +1,7 @@
-#include "engine/text.h"
+// The program's conversions between UTF-8 and wide strings are Windows' own:
+// two passes, the input taken as a NUL-terminated string, no flags, so the
+// converter's replacement character stands for ill-formed input.
+#include "base/text.h"
 
 #include <windows.h>
 
