@@ -300,8 +300,10 @@ class Refusals(ToolFixture):
     def test_refuses_the_server_and_patcher_names(self):
         self.put("patchlist.txt", b"x")
         self.put("Vorlen-Patcher.exe", b"MZ")
+        self.put("PatchList.txt.sig", b"x")
         err = self.assertRefused(naming="patchlist.txt:")
         self.assertIn("Vorlen-Patcher.exe:", err)
+        self.assertIn("PatchList.txt.sig:", err)
 
     def test_refuses_special_files_and_links_to_folders(self):
         os.mkfifo(os.path.join(self.game, "pipe"))

@@ -67,7 +67,10 @@ std::string ListPathProblem(const std::string& path) {
     }
     // The server's own files, and the patcher's own files in the game folder:
     // a game file under one of these names would overwrite or shadow them.
+    // The signatures of a signed release sit beside what they sign.
     const std::string reservedRootNames[] = {kPatchListName.utf8, kVersionFileName.utf8, kPatcherExeName.utf8,
+                                             std::string(kPatchListName.utf8) + kSignatureSuffix.utf8,
+                                             std::string(kPatcherExeName.utf8) + kSignatureSuffix.utf8,
                                              std::string(kPatcherExeName.utf8) + kNewPatcherSuffix.utf8,
                                              kLogFileName.utf8};
     const std::string key = FoldCaseKey(path);
