@@ -504,6 +504,18 @@ class EndToEndSelfUpdate(PatcherAgainstNginx):
                         self.sample, self.server], check=True, timeout=60)
         self.start_nginx()
 
+    def wait_for_the_new_patcher(self, exe):
+        """Waits until the published stand-in, now at `exe`, has been started;
+        returns the marker it left in the game folder."""
+        marker = os.path.join(self.game, "stand-in-started.txt")
+        deadline = time.monotonic() + 60
+        while not os.path.exists(marker):
+            self.assertLess(time.monotonic(), deadline, "the new patcher was not started")
+            time.sleep(0.3)
+        with open(exe, "rb") as f, open(self.stand_in(), "rb") as g:
+            self.assertEqual(f.read(), g.read(), "the executable was not replaced")
+        return marker
+
     def answer_the_message_box(self):
         env = dict(os.environ, DISPLAY=self.display)
         deadline = time.monotonic() + RUN_SECONDS
@@ -547,13 +559,7 @@ class EndToEndSelfUpdate(PatcherAgainstNginx):
         self.assertEqual(self.log_messages(), self.expected_start()[:7] + [
             "Dostępna nowa wersja patchera - aktualizacja", "Patcher zamknięty"])
 
-        marker = os.path.join(self.game, "stand-in-started.txt")
-        deadline = time.monotonic() + 60
-        while not os.path.exists(marker):
-            self.assertLess(time.monotonic(), deadline, "the new patcher was not started")
-            time.sleep(0.3)
-        with open(exe, "rb") as f, open(self.stand_in(), "rb") as g:
-            self.assertEqual(f.read(), g.read(), "the executable was not replaced")
+        marker = self.wait_for_the_new_patcher(exe)
         self.assertEqual(sorted(os.listdir(home)), ["Vorlen-Patcher.exe"])
         with open(marker, encoding="utf-8") as f:
             module, _, folder = f.read().split("\n")[:3]

@@ -12,7 +12,6 @@ folder, or the unkeyed one's for UnkeyedAgainstASignedRelease."""
 import os
 import shutil
 import subprocess
-import time
 import unittest
 
 import e2e_test
@@ -169,13 +168,7 @@ class KeyedSelfUpdate(SignedRelease):
         self.patcher.wait(timeout=CLOSE_SECONDS)
         self.assertEqual(self.log_messages(), self.expected_start()[:7] + [
             "Dostępna nowa wersja patchera - aktualizacja", "Patcher zamknięty"])
-        marker = os.path.join(self.game, "stand-in-started.txt")
-        deadline = time.monotonic() + 60
-        while not os.path.exists(marker):
-            self.assertLess(time.monotonic(), deadline, "the new patcher was not started")
-            time.sleep(0.3)
-        with open(self.installed, "rb") as f, open(self.stand_in(), "rb") as g:
-            self.assertEqual(f.read(), g.read(), "the executable was not replaced")
+        e2e_test.EndToEndSelfUpdate.wait_for_the_new_patcher(self, self.installed)
         self.assertEqual(self.served_since(0), [("/fs/patcher_version.txt", 200), ("/fs/Vorlen-Patcher.exe", 200),
                                                 ("/fs/Vorlen-Patcher.exe.sig", 200)])
 

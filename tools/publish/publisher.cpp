@@ -8,6 +8,7 @@
 #include "base/names_and_limits.h"
 #include "base/text.h"
 #include "engine/patch_list.h"
+#include "selfupdate/version_check.h"
 #include "tools/publish/format_bytes.h"
 #include "tools/publish/game_folder.h"
 #include "tools/publish/patcher_version.h"
@@ -185,15 +186,6 @@ PublishedRelease ReadPublishedRelease(const fs::path& serverFolder) {
     return release;
 }
 
-// The version file's text as the patcher reads it: without blanks, tabs, CR
-// and LF at either end.
-std::string TrimmedVersion(const std::string& body) {
-    const char* const blanks = " \t\r\n";
-    const size_t first = body.find_first_not_of(blanks);
-    if (first == std::string::npos) return std::string();
-    return body.substr(first, body.find_last_not_of(blanks) - first + 1);
-}
-
 bool IsFileOfSize(const fs::path& path, uint64_t size) {
     std::error_code code;
     return fs::is_regular_file(path, code) && fs::file_size(path, code) == size && !code;
@@ -320,7 +312,7 @@ bool Publish(const PublishOptions& options, std::ostream& out, std::ostream& err
         std::string versionText = version;
         std::string exeBytes;
         if (versionText.empty() && ReadWholeFile(options.serverFolder / kVersionFileName.utf8, versionInPlace, 64)) {
-            versionText = TrimmedVersion(versionInPlace);
+            versionText = TrimVersionText(versionInPlace);
         }
         error = "cannot read it";
         if (!versionText.empty() &&

@@ -12,6 +12,7 @@
 #include "base/text.h"
 #include "engine/patch_list.h"
 #include "engine/path_safety.h"
+#include "selfupdate/version_check.h"
 #include "tools/publish/format_bytes.h"
 #include "tools/publish/http_fetch.h"
 #include "tools/publish/md5.h"
@@ -95,12 +96,6 @@ bool ReadLocalText(const fs::path& path, std::string& text) {
     if (!in) return false;
     text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
     return !in.bad();
-}
-
-std::string TrimBlanks(const std::string& text) {
-    const size_t first = text.find_first_not_of(" \t\r\n");
-    if (first == std::string::npos) return "";
-    return text.substr(first, text.find_last_not_of(" \t\r\n") - first + 1);
 }
 
 // One run: its fetcher, its report and its counters.
@@ -255,15 +250,15 @@ bool VerifyRun::CheckPatcher() {
         } else {
             published = true;
             std::string version;
-            if (!ParsePatcherVersion(TrimBlanks(versionText), version)) {
-                Report(kVersionFileName.utf8, "not a version: '" + PrintableName(TrimBlanks(versionText)) + "'");
+            if (!ParsePatcherVersion(TrimVersionText(versionText), version)) {
+                Report(kVersionFileName.utf8, "not a version: '" + PrintableName(TrimVersionText(versionText)) + "'");
             } else if (localHasVersion && versionText != localVersion) {
                 Report(kVersionFileName.utf8, "differs from the server folder's: live '" +
-                                             PrintableName(TrimBlanks(versionText)) + "', folder '" +
-                                             PrintableName(TrimBlanks(localVersion)) + "'");
+                                             PrintableName(TrimVersionText(versionText)) + "', folder '" +
+                                             PrintableName(TrimVersionText(localVersion)) + "'");
             } else {
                 publishedVersion = version;
-                servedVersionText = TrimBlanks(versionText);
+                servedVersionText = TrimVersionText(versionText);
             }
         }
     }
