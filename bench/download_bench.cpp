@@ -5,6 +5,11 @@
 //   bench_download bare URL LIST [PASSES]    a bare WinHTTP loop: the same requests,
 //                                            8192-byte reads, nothing kept: the most
 //                                            this platform's HTTP stack delivers
+//   bench_download limit URL LIST [PASSES]   the design's own limit: the same requests
+//                                            through the bare loop, every 8192-byte
+//                                            block written to a file as it comes, then
+//                                            one MD5 pass over each file with the same
+//                                            CryptoAPI calls as the engine's digest
 //   bench_download parts URL LIST            the stage's three steps timed apart:
 //                                            HttpClient::DownloadToFile, ComputeFileMd5,
 //                                            InstallDownloadedFile
@@ -14,6 +19,7 @@
 // URL is the base the list paths hang below. Files land in the current directory
 // and are deleted after each pass.
 #include <windows.h>
+#include <wincrypt.h>
 #include <winhttp.h>
 
 #include <cstdio>
@@ -57,8 +63,10 @@ double TimedStage(Patcher& patcher, const std::vector<PatchFile>& files, bool& o
     return bench::NowMs() - start;
 }
 
-// One GET read to its end in 8192-byte blocks; the bytes are dropped.
-bool BareGet(HINTERNET session, const std::wstring& url, uint64_t& received) {
+// One GET read to its end in 8192-byte blocks; each block goes to `file`, or is
+// dropped when there is none.
+bool BareGet(HINTERNET session, const std::wstring& url, uint64_t& received,
+             HANDLE file = INVALID_HANDLE_VALUE) {
     wchar_t host[256] = {};
     wchar_t path[2048] = {};
     URL_COMPONENTS parts = {};
@@ -88,11 +96,48 @@ bool BareGet(HINTERNET session, const std::wstring& url, uint64_t& received) {
         DWORD read = 0;
         if (!WinHttpReadData(request.Get(), buffer.get(), 8192, &read) || read == 0) break;
         received += read;
+        if (file != INVALID_HANDLE_VALUE) {
+            DWORD written = 0;
+            if (!WriteFile(file, buffer.get(), read, &written, nullptr) || written != read) return false;
+        }
     }
     return true;
 }
 
-int RunBare(const std::wstring& url, const std::vector<PatchFile>& files, int passes) {
+// One MD5 pass as the engine's digest makes it: a provider context of its own,
+// 8192-byte reads, CryptHashData; true when the digest is `expected`.
+bool BareMd5Matches(const std::wstring& path, const std::string& expected) {
+    UniqueFile file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    UniqueCryptProvider provider;
+    if (!file || !CryptAcquireContextW(provider.Put(), nullptr, nullptr, PROV_RSA_FULL, CRYPT_VERIFYCONTEXT)) {
+        return false;
+    }
+    HCRYPTHASH hash = 0;
+    if (!CryptCreateHash(provider.Get(), CALG_MD5, 0, 0, &hash)) return false;
+    static BYTE block[8192];
+    bool ok = true;
+    for (;;) {
+        DWORD read = 0;
+        if (!ReadFile(file.Get(), block, sizeof block, &read, nullptr) || read == 0) break;
+        if (!CryptHashData(hash, block, read, 0)) ok = false;
+    }
+    BYTE digest[16];
+    DWORD length = sizeof digest;
+    ok = CryptGetHashParam(hash, HP_HASHVAL, digest, &length, 0) && ok;
+    CryptDestroyHash(hash);
+    static const char digits[] = "0123456789abcdef";
+    std::string text;
+    for (BYTE b : digest) {
+        text += digits[b >> 4];
+        text += digits[b & 15];
+    }
+    return ok && text == AsciiLower(expected);
+}
+
+// `limit`: every block written to "<n>.limit" in the current folder, each file then
+// digested once; the files are deleted after each pass.
+int RunBare(const std::wstring& url, const std::vector<PatchFile>& files, int passes, bool limit) {
     UniqueInternet session(WinHttpOpen(L"Vorlen Patcher/1.0", WINHTTP_ACCESS_TYPE_DEFAULT_PROXY,
                                        WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0));
     if (!session) return bench::Fail("WinHttpOpen failed");
@@ -103,10 +148,23 @@ int RunBare(const std::wstring& url, const std::vector<PatchFile>& files, int pa
         uint64_t received = 0;
         bool ok = true;
         double start = bench::NowMs();
-        for (const PatchFile& f : files) ok = BareGet(session.Get(), FileUrlOf(url, f.path), received) && ok;
+        for (size_t n = 0; n < files.size(); ++n) {
+            const std::wstring target = std::to_wstring(n) + L".limit";
+            if (!limit) {
+                ok = BareGet(session.Get(), FileUrlOf(url, files[n].path), received) && ok;
+                continue;
+            }
+            {
+                UniqueFile file(CreateFileW(target.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                            CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+                ok = file && BareGet(session.Get(), FileUrlOf(url, files[n].path), received, file.Get()) && ok;
+            }
+            ok = BareMd5Matches(target, files[n].md5) && ok;
+        }
         double ms = bench::NowMs() - start;
+        for (size_t n = 0; limit && n < files.size(); ++n) DeleteFileW((std::to_wstring(n) + L".limit").c_str());
         char line[256];
-        std::snprintf(line, sizeof line, "mode=bare ms=%.3f bytes=%llu ok=%d", ms,
+        std::snprintf(line, sizeof line, "mode=%s ms=%.3f bytes=%llu ok=%d", limit ? "limit" : "bare", ms,
                       static_cast<unsigned long long>(received), ok ? 1 : 0);
         bench::PrintResult(line);
     }
@@ -153,14 +211,14 @@ int RunParts(Patcher& patcher, const std::wstring& url, const std::vector<PatchF
 
 int main() {
     std::vector<std::wstring> args = bench::Arguments();
-    if (args.size() < 3) return bench::Fail("usage: bench_download stage|bare|parts|memory URL LIST ...");
+    if (args.size() < 3) return bench::Fail("usage: bench_download stage|bare|limit|parts|memory URL LIST ...");
     const std::wstring& mode = args[0];
     const std::wstring& url = args[1];
     std::vector<PatchFile> files = bench::ReadListFile(args[2]);
     if (files.empty()) return bench::Fail("no entries in " + bench::Narrow(args[2]));
     int passes = args.size() > 3 && mode != L"memory" ? std::stoi(args[3]) : 1;
 
-    if (mode == L"bare") return RunBare(url, files, passes);
+    if (mode == L"bare" || mode == L"limit") return RunBare(url, files, passes, mode == L"limit");
 
     // The engine as the entry point sets it up: log in the current folder, one session.
     Patcher patcher(ConfigFor(url));
