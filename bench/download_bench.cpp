@@ -10,9 +10,9 @@
 //                                            block written to a file as it comes, then
 //                                            one MD5 pass over each file with the same
 //                                            CryptoAPI calls as the engine's digest
-//   bench_download parts URL LIST            the stage's three steps timed apart:
-//                                            HttpClient::DownloadToFile, ComputeFileMd5,
-//                                            InstallDownloadedFile
+//   bench_download parts URL LIST            the stage's steps timed apart: its log
+//                                            lines, the folder, HttpClient::DownloadToFile,
+//                                            ComputeFileMd5, InstallDownloadedFile
 //   bench_download memory URL SMALL_LIST BIG_LIST
 //                                            the stage for a small list, then a big
 //                                            one, with the peak working set after each
@@ -23,8 +23,10 @@
 #include <winhttp.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <memory>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include "app/logger.h"
@@ -171,37 +173,57 @@ int RunBare(const std::wstring& url, const std::vector<PatchFile>& files, int pa
     return 0;
 }
 
+// The stage's steps for each file, in its order, each timed: its four own log
+// lines, the folder, DownloadToFile (request, .tmp and its writes, with the
+// stage's per-block publication), the digest and the installation (rename chain
+// and its own log lines).
 int RunParts(Patcher& patcher, const std::wstring& url, const std::vector<PatchFile>& files) {
     HttpClient& http = PatcherTestAccess::Http(patcher);
-    double downloadMs = 0, digestMs = 0, installMs = 0;
+    double logMs = 0, folderMs = 0, downloadMs = 0, digestMs = 0, installMs = 0;
     bool ok = true;
-    for (const PatchFile& f : files) {
+    const std::wstring count = std::to_wstring(files.size());
+    for (size_t n = 0; n < files.size(); ++n) {
+        const PatchFile& f = files[n];
         std::wstring localPath = LocalPathOf(f.path);
         std::wstring tmpPath = localPath + L".tmp";
         // Publishing on every block, as the stage's own callback does.
+        UpdateState state;
+        state.status = localPath;
         auto onProgress = [&](uint32_t received, uint32_t announced) {
-            UpdateState state;
-            state.status = localPath;
             state.fileDone = received;
             state.fileTotal = announced;
             patcher.PublishProgress(state);
         };
         double t0 = bench::NowMs();
-        ok = http.DownloadToFile(FileUrlOf(url, f.path), tmpPath, onProgress) && ok;
+        Logger::Write(L"[" + std::to_wstring(n + 1) + L"/" + count + L"] Pobieranie: " + localPath);
         double t1 = bench::NowMs();
-        ok = AsciiLower(ComputeFileMd5(tmpPath)) == AsciiLower(f.md5) && ok;
+        std::error_code error;
+        std::filesystem::create_directories(std::filesystem::path(localPath).parent_path(), error);
         double t2 = bench::NowMs();
-        ok = InstallDownloadedFile(tmpPath, localPath) && ok;
+        ok = http.DownloadToFile(FileUrlOf(url, f.path), tmpPath, onProgress) && ok;
         double t3 = bench::NowMs();
-        downloadMs += t1 - t0;
-        digestMs += t2 - t1;
-        installMs += t3 - t2;
+        Logger::Write(L"Pobrano, weryfikacja MD5...");
+        double t4 = bench::NowMs();
+        ok = AsciiLower(ComputeFileMd5(tmpPath)) == AsciiLower(f.md5) && ok;
+        double t5 = bench::NowMs();
+        Logger::Write(L"MD5 OK, zamiana plików...");
+        double t6 = bench::NowMs();
+        ok = InstallDownloadedFile(tmpPath, localPath) && ok;
+        double t7 = bench::NowMs();
+        Logger::Write(L"Plik zaktualizowany pomyślnie");
+        double t8 = bench::NowMs();
+        logMs += (t1 - t0) + (t4 - t3) + (t6 - t5) + (t8 - t7);
+        folderMs += t2 - t1;
+        downloadMs += t3 - t2;
+        digestMs += t5 - t4;
+        installMs += t7 - t6;
     }
     DeleteInstalled(files);
-    char line[256];
+    char line[320];
     std::snprintf(line, sizeof line,
-                  "mode=parts download_ms=%.3f digest_ms=%.3f install_ms=%.3f bytes=%llu ok=%d",
-                  downloadMs, digestMs, installMs,
+                  "mode=parts log_ms=%.3f folder_ms=%.3f download_ms=%.3f digest_ms=%.3f install_ms=%.3f "
+                  "files=%zu bytes=%llu ok=%d",
+                  logMs, folderMs, downloadMs, digestMs, installMs, files.size(),
                   static_cast<unsigned long long>(TotalBytes(files)), ok ? 1 : 0);
     bench::PrintResult(line);
     return 0;

@@ -22,6 +22,15 @@ bool Patcher::DownloadFiles(const std::vector<PatchFile>& files) {
     int32_t index = 0;
     const uint32_t count = static_cast<uint32_t>(files.size());
     if (files.empty()) return true;
+    // Between two speed samples every record repeats the last published speed
+    // and time left; only this stage publishes them, so they are kept here.
+    double shownSpeed = 0.0;
+    int32_t shownSecondsLeft = 0;
+    {
+        std::lock_guard<std::mutex> lock(stateMutex);
+        shownSpeed = progress.speed;
+        shownSecondsLeft = progress.secondsLeft;
+    }
 
     // Every failure that sets the error text shows it with all numbers at zero;
     // the run logs its own last line and enters Error after this returns.
@@ -47,27 +56,28 @@ bool Patcher::DownloadFiles(const std::vector<PatchFile>& files) {
             if (error) Logger::Write(L"BŁĄD: Nie można utworzyć katalogu: " + parent.wstring());
         }
 
+        // The file's record: its name and place are set once, the numbers on
+        // every block; speed and time left stay as last published until the
+        // next sample.
+        UpdateState state;
+        state.status = localPath;
+        state.overallTotal = totalBytes;
+        state.fileIndex = static_cast<uint32_t>(index);
+        state.fileCount = count;
+        state.speed = shownSpeed;
+        state.secondsLeft = shownSecondsLeft;
         auto onProgress = [&](uint32_t received, uint32_t announced) {
-            UpdateState state;
-            state.status = localPath;
             state.fileDone = received;
             state.fileTotal = announced;
             state.overallDone = completedBytes + received;
-            state.overallTotal = totalBytes;
-            state.fileIndex = static_cast<uint32_t>(index);
-            state.fileCount = count;
 
             uint64_t now = tickSource();
             uint64_t elapsed = now - lastTick;
-            if (elapsed <= kSpeedSampleMs) {
-                std::lock_guard<std::mutex> lock(stateMutex);
-                state.speed = progress.speed;
-                state.secondsLeft = progress.secondsLeft;
-            } else {
+            if (elapsed > kSpeedSampleMs) {
                 SpeedSample sample =
                     MeasureSpeed(state.overallDone, state.overallTotal, lastBytes, elapsed);
-                state.speed = sample.speed;
-                state.secondsLeft = sample.secondsLeft;
+                state.speed = shownSpeed = sample.speed;
+                state.secondsLeft = shownSecondsLeft = sample.secondsLeft;
                 lastTick = now;
                 lastBytes = state.overallDone;
             }
