@@ -650,6 +650,33 @@ class Bench:
                      "bench program %.3f ms/file" % (program / n), "x%.2f" % (check / program),
                      "<= x1.5", check / program <= 1.5)
         self.add_row("8c", "", "", "md5sum %.3f ms/file" % (md5 / n), "+%.3f ms" % ((check - md5) / n), "", None)
+        self.real_breakdown(base, download / n, check / n, program / n)
+
+    def real_breakdown(self, base, real_download, real_check, program_check):
+        """Where a small file's milliseconds go: the stage's steps timed one by one
+        in the bench program over the same list, with the bare request apart."""
+        dest = os.path.join(self.data, "dest")
+        listed = os.path.join(self.data, "www", "patchlist.txt")
+        n = self.sizes.real_files
+        parts, bare, stage = [], [], []
+        for _ in range(self.runs):
+            parts.append(self.wine("bench_download", "parts", base, listed, cwd=dest)[0])
+            bare.append(float(self.wine("bench_download", "bare", base, listed, 1, cwd=dest)[0]["ms"]))
+            stage.append(float(self.wine("bench_download", "stage", base, listed, 1, cwd=dest)[0]["ms"]))
+        step = {key: median([float(p[key]) for p in parts]) / n
+                for key in ("log_ms", "folder_ms", "download_ms", "digest_ms", "install_ms")}
+        request = median(bare) / n
+        self.notes.append(
+            "Real patcher, a small file's download step by step (ms per file, the bench program, "
+            "median): the stage's own four log lines %.3f, its folder %.3f, the request (a bare "
+            "WinHTTP GET, bytes dropped) %.3f, the .tmp file (folder, create, write, close) and the "
+            "block's publication %.3f, the digest %.3f, the installation with its two log lines %.3f; "
+            "the bench program's whole stage %.3f; the real patcher's %.3f (the rest: its window, "
+            "painting 20 frames a second on the same core). The check: the bench program %.3f, "
+            "the real patcher %.3f." % (
+                step["log_ms"], step["folder_ms"], request, step["download_ms"] - request,
+                step["digest_ms"], step["install_ms"], median(stage) / n, real_download,
+                program_check, real_check))
 
     def publish_tool(self):
         tool = os.path.join(self.build, "native-publish", "tools-publish", "vorlen-publish")

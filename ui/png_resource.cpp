@@ -30,19 +30,48 @@ UniqueImage LoadPngResource(HMODULE module, int id) {
     UniqueImage image;
     GpStatus status = GdipLoadImageFromStream(stream.Get(), image.Put());
     if (status != Ok) return UniqueImage();
-    UniqueImage premultiplied = PremultipliedCopy(image.Get());
-    return premultiplied ? std::move(premultiplied) : std::move(image);
+    UniqueImage fast = IsOpaque(image.Get()) ? CopyInFormat(image.Get(), PixelFormat32bppRGB)
+                                             : CopyInFormat(image.Get(), PixelFormat32bppPARGB);
+    return fast ? std::move(fast) : std::move(image);
 }
 
-UniqueImage PremultipliedCopy(GpImage* image) {
+bool IsOpaque(GpImage* image) {
+    UINT width = 0, height = 0;
+    ImageType type = ImageTypeUnknown;
+    if (GdipGetImageType(image, &type) != Ok || type != ImageTypeBitmap ||
+        GdipGetImageWidth(image, &width) != Ok || GdipGetImageHeight(image, &height) != Ok ||
+        width == 0 || height == 0) {
+        return false;
+    }
+    GpBitmap* bitmap = static_cast<GpBitmap*>(image);
+    const Rect whole(0, 0, static_cast<INT>(width), static_cast<INT>(height));
+    BitmapData pixels = {};
+    if (GdipBitmapLockBits(bitmap, &whole, ImageLockModeRead, PixelFormat32bppARGB, &pixels) != Ok) {
+        return false;
+    }
+    bool opaque = true;
+    for (UINT y = 0; y < height && opaque; ++y) {
+        const BYTE* row = static_cast<const BYTE*>(pixels.Scan0) + static_cast<INT_PTR>(y) * pixels.Stride;
+        for (UINT x = 0; x < width; ++x) {
+            if (row[4 * x + 3] != 0xFF) {
+                opaque = false;
+                break;
+            }
+        }
+    }
+    GdipBitmapUnlockBits(bitmap, &pixels);
+    return opaque;
+}
+
+UniqueImage CopyInFormat(GpImage* image, PixelFormat format) {
     UINT width = 0, height = 0;
     if (GdipGetImageWidth(image, &width) != Ok || GdipGetImageHeight(image, &height) != Ok ||
         width == 0 || height == 0) {
         return UniqueImage();
     }
     GpBitmap* bitmap = nullptr;
-    if (GdipCreateBitmapFromScan0(static_cast<INT>(width), static_cast<INT>(height), 0,
-                                  PixelFormat32bppPARGB, nullptr, &bitmap) != Ok) {
+    if (GdipCreateBitmapFromScan0(static_cast<INT>(width), static_cast<INT>(height), 0, format,
+                                  nullptr, &bitmap) != Ok) {
         return UniqueImage();
     }
     UniqueImage copy(bitmap);

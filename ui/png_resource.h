@@ -6,7 +6,14 @@
 // resource is missing or does not decode: an image that exists is always usable.
 UniqueImage LoadPngResource(HMODULE module, int id);
 
-// The image as a 32-bit premultiplied-alpha bitmap, the form GDI+ draws fastest;
-// null when the copy cannot be made. Loaded images are kept in this form, and the
-// decoded original (and the stream behind it) is let go.
-UniqueImage PremultipliedCopy(Gdiplus::GpImage* image);
+// Loaded images are kept as copies in the form GDI+ draws fastest, and the decoded
+// original (and the stream behind it) is let go: an image without a single
+// transparent pixel as 32-bit RGB, which GDI+ draws as a plain copy of pixels
+// (no blending, no per-draw conversion, the same pixels), every other image in
+// 32-bit premultiplied ARGB.
+
+// True when `image` is a bitmap whose every pixel has full alpha.
+bool IsOpaque(Gdiplus::GpImage* image);
+
+// A copy of the whole image in `format`; null when it cannot be made.
+UniqueImage CopyInFormat(Gdiplus::GpImage* image, Gdiplus::PixelFormat format);

@@ -40,6 +40,32 @@ TEST_F(PngResourceTest, EveryEmbeddedImageDecodesAtItsSize) {
     }
 }
 
+// An opaque image is kept as plain RGB, drawn as a copy of its pixels; a single
+// pixel short of full alpha keeps the premultiplied form, so it still blends.
+TEST_F(PngResourceTest, OnlyImagesWithoutATransparentPixelLoseTheirAlpha) {
+    Gdiplus::PixelFormat format = 0;
+    UniqueImage background = LoadPngResource(self, IDP_BACKGROUND);
+    UniqueImage panel = LoadPngResource(self, IDP_INFO_PANEL);
+    ASSERT_TRUE(background && panel);
+    ASSERT_EQ(Gdiplus::DllExports::GdipGetImagePixelFormat(background.Get(), &format), Gdiplus::Ok);
+    EXPECT_EQ(format, PixelFormat32bppRGB);
+    ASSERT_EQ(Gdiplus::DllExports::GdipGetImagePixelFormat(panel.Get(), &format), Gdiplus::Ok);
+    EXPECT_EQ(format, PixelFormat32bppPARGB);
+
+    BYTE pixels[3 * 2 * 4];
+    for (BYTE& b : pixels) b = 0xFF;
+    Gdiplus::GpBitmap* made = nullptr;
+    ASSERT_EQ(Gdiplus::DllExports::GdipCreateBitmapFromScan0(3, 2, 12, PixelFormat32bppARGB, pixels, &made),
+              Gdiplus::Ok);
+    UniqueImage full(made);
+    EXPECT_TRUE(IsOpaque(full.Get()));
+    pixels[5 * 4 + 3] = 0xFE;  // the last pixel
+    ASSERT_EQ(Gdiplus::DllExports::GdipCreateBitmapFromScan0(3, 2, 12, PixelFormat32bppARGB, pixels, &made),
+              Gdiplus::Ok);
+    UniqueImage almost(made);
+    EXPECT_FALSE(IsOpaque(almost.Get()));
+}
+
 TEST_F(PngResourceTest, MissingResourceGivesNoImage) {
     EXPECT_FALSE(LoadPngResource(self, IDP_BUSY_BUTTON + 1));
     EXPECT_FALSE(LoadPngResource(self, IDI_PATCHER));  // the icon is not a "PNG" resource
