@@ -659,7 +659,7 @@ class Bench:
         listed = os.path.join(self.data, "www", "patchlist.txt")
         n = self.sizes.real_files
         parts, bare, stage = [], [], []
-        for _ in range(self.runs):
+        for _ in range(1 if self.quick else 3):
             parts.append(self.wine("bench_download", "parts", base, listed, cwd=dest)[0])
             bare.append(float(self.wine("bench_download", "bare", base, listed, 1, cwd=dest)[0]["ms"]))
             stage.append(float(self.wine("bench_download", "stage", base, listed, 1, cwd=dest)[0]["ms"]))
