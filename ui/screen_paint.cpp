@@ -98,8 +98,9 @@ void PatcherWindow::PaintBackground(GpGraphics* graphics) {
     const int ch = client.bottom;
     if (imgBackground) {
         // The background is the frame's first layer over a black bitmap: copying
-        // its premultiplied pixels gives what blending over black would, without
-        // GDI+'s slow blend of a whole-window image.
+        // its pixels (plain RGB when the artwork is opaque, else premultiplied)
+        // gives what blending over black would, without GDI+'s slow blend of a
+        // whole-window image.
         GdipSetCompositingMode(graphics, CompositingModeSourceCopy);
         DrawWholeImage(graphics, imgBackground.Get(), 0, 0, cw, ch);
         GdipSetCompositingMode(graphics, CompositingModeSourceOver);
