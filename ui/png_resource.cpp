@@ -46,13 +46,22 @@ UniqueImage PremultipliedCopy(GpImage* image) {
         return UniqueImage();
     }
     UniqueImage copy(bitmap);
-    UniqueGraphics canvas;
-    if (GdipGetImageGraphicsContext(copy.Get(), canvas.Put()) != Ok) return UniqueImage();
-    // A straight copy of every pixel, alpha included.
-    GdipSetCompositingMode(canvas.Get(), CompositingModeSourceCopy);
-    if (GdipDrawImageRectI(canvas.Get(), image, 0, 0, static_cast<INT>(width),
-                           static_cast<INT>(height)) != Ok) {
+    // The source's pixels are read, converted to premultiplied ARGB, straight into
+    // the new bitmap's own memory: one conversion pass, without drawing.
+    const GpRect whole(0, 0, static_cast<INT>(width), static_cast<INT>(height));
+    BitmapData target = {};
+    if (GdipBitmapLockBits(bitmap, &whole, ImageLockModeWrite, PixelFormat32bppPARGB, &target) !=
+        Ok) {
         return UniqueImage();
     }
+    BitmapData source = target;  // the same buffer, size, stride and format
+    source.Reserved = 0;
+    const GpStatus read =
+        GdipBitmapLockBits(reinterpret_cast<GpBitmap*>(image), &whole,
+                           ImageLockModeRead | ImageLockModeUserInputBuf, PixelFormat32bppPARGB,
+                           &source);
+    if (read == Ok) GdipBitmapUnlockBits(reinterpret_cast<GpBitmap*>(image), &source);
+    GdipBitmapUnlockBits(bitmap, &target);
+    if (read != Ok) return UniqueImage();
     return copy;
 }
