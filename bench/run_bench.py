@@ -608,22 +608,22 @@ class Bench:
             "%.1f; GdiplusStartup %.1f; the nine images %.1f (resources to streams %.1f, "
             "decoding %.1f of which the first image %.1f with GDI+'s and the display's own "
             "start-up, premultiplied copies %.1f); class %.1f; window created %.1f; shown "
-            "%.1f; first paint %.1f (set-up %.1f, background %.1f, info panel %.1f, font "
-            "family %.1f, font %.1f, status line %.1f, lower bar %.1f, buttons %.1f, "
-            "copy to the window %.1f); timer and StartUpdate %.1f; first messages %.1f. "
-            "In the process up to the first messages %.0f; the real Patcher, Initialize and "
-            "PatcherWindow::Create the same way: %.0f (before the entry point %.0f). The "
-            "display's start-up alone, which the minimal window pays too: %.1f." % (
+            "%.1f; first paint %.1f (set-up %.1f, background %.1f, info panel %.1f, "
+            "lower bar %.1f, buttons %.1f, copy to the window %.1f); timer and StartUpdate "
+            "%.1f; first messages %.1f. In the process up to the first messages %.0f; the "
+            "real Patcher, Initialize and PatcherWindow::Create the same way: %.0f (before "
+            "the entry point %.0f). The display's start-up alone, which the minimal window "
+            "pays too: %.1f. After the first frame, the first font (family %.1f, font %.1f)." % (
                 self.startup_runs, median(self.startup_visible[patcher]), median(ours),
                 median(self.startup_visible[minimal]), median(ref),
                 s["before_entry"], s["patcher_constructor"], s["log_open"], s["http_session"],
                 s["gdiplus_startup"], s["images"], s["images_stream"], s["images_decode"],
                 s["first_image_decode"], s["images_copy"], s["class"], s["window_create"],
                 s["window_show"], s["first_paint"], s["paint_setup"], s["paint_background"],
-                s["paint_panel"], s["paint_font_family"], s["paint_font"],
-                s["paint_status_text"], s["paint_bar"], s["paint_buttons"], s["paint_copy"],
+                s["paint_panel"], s["paint_bar"], s["paint_buttons"], s["paint_copy"],
                 s["timer_and_start"], s["first_messages"], s["in_process_ms"],
-                w["in_process_ms"], w["before_entry"], median([d["display"] for d in display])))
+                w["in_process_ms"], w["before_entry"], median([d["display"] for d in display]),
+                s["later_font_family"], s["later_font"]))
 
     def real_run(self, until):
         exe, _ = self.real_patcher()
