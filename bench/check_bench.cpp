@@ -122,6 +122,7 @@ StepTimes ProfileSteps(const std::vector<PatchFile>& files, const wchar_t* provi
 
 int RunProfile(const std::vector<PatchFile>& files) {
     CryptoProviderKeepAlive keepAlive;
+    keepAlive.Acquire();
     ProfileSteps(files, nullptr);  // a first pass settles caches and lazy loading
     StepTimes byDefault = ProfileSteps(files, nullptr);
     StepTimes byName = ProfileSteps(files, MS_DEF_PROV_W);

@@ -7,6 +7,7 @@
 #include "engine/patcher.h"
 
 bool Patcher::CheckFiles(std::vector<PatchFile>& files) {
+    cryptoProvider.Acquire();  // from now on each file's digest gets its context cheaply
     UpdateState state;
     state.fileCount = static_cast<uint32_t>(files.size());
     state.fileIndex = 0;

@@ -47,7 +47,8 @@ std::string ComputeFileMd5(const std::wstring& path) {
     return ToHex(digest, sizeof digest);
 }
 
-CryptoProviderKeepAlive::CryptoProviderKeepAlive() {
+void CryptoProviderKeepAlive::Acquire() {
+    if (provider) return;
     if (!CryptAcquireContextW(provider.Put(), nullptr, nullptr, PROV_RSA_FULL,
                               CRYPT_VERIFYCONTEXT)) {
         provider.Release();  // nothing was acquired: nothing to release

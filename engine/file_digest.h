@@ -19,12 +19,14 @@ struct CryptProviderTraits {
 using UniqueCryptProvider = UniqueHandle<CryptProviderTraits>;
 
 // Holding one provider context keeps the crypto provider's library loaded, so the
-// context each digest acquires for itself comes cheap. The engine keeps one alive
-// for its whole life.
+// context each digest acquires for itself comes cheap. The engine acquires one
+// when its first stage that digests files begins, and keeps it for its whole life.
 class CryptoProviderKeepAlive {
 public:
-    CryptoProviderKeepAlive();
-    // The held context; 0 when none could be acquired.
+    CryptoProviderKeepAlive() = default;
+    // Acquires the context unless one is held; one thread at a time.
+    void Acquire();
+    // The held context; 0 when none is held or none could be acquired.
     HCRYPTPROV Get() const { return provider.Get(); }
 
 private:

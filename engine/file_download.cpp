@@ -16,6 +16,7 @@
 namespace fs = std::filesystem;
 
 bool Patcher::DownloadFiles(const std::vector<PatchFile>& files) {
+    cryptoProvider.Acquire();  // each downloaded file is digested
     uint32_t totalBytes = 0;
     for (const PatchFile& entry : files) totalBytes += entry.size;
     uint32_t completedBytes = 0;

@@ -44,11 +44,11 @@ bool VerifyMessage(const std::string& publicKey, const std::string& versionPart,
 bool Sha256::Start() {
     hash.Reset();
     if (!algorithm &&
-        !Succeeded(BCryptOpenAlgorithmProvider(algorithm.Put(), BCRYPT_SHA256_ALGORITHM, nullptr, 0))) {
+        !Succeeded(cng::OpenAlgorithmProvider(algorithm.Put(), BCRYPT_SHA256_ALGORITHM, nullptr, 0))) {
         return false;
     }
     // No object buffer: CNG allocates it itself from Windows 7 on.
-    return Succeeded(BCryptCreateHash(algorithm.Get(), hash.Put(), nullptr, 0, nullptr, 0, 0));
+    return Succeeded(cng::CreateHash(algorithm.Get(), hash.Put(), nullptr, 0, nullptr, 0, 0));
 }
 
 bool Sha256::Add(const void* bytes, size_t count) {
@@ -56,7 +56,7 @@ bool Sha256::Add(const void* bytes, size_t count) {
     const UCHAR* next = static_cast<const UCHAR*>(bytes);
     while (count > 0) {
         ULONG piece = count > 0x40000000u ? 0x40000000u : static_cast<ULONG>(count);
-        if (!Succeeded(BCryptHashData(hash.Get(), const_cast<UCHAR*>(next), piece, 0))) return false;
+        if (!Succeeded(cng::HashData(hash.Get(), const_cast<UCHAR*>(next), piece, 0))) return false;
         next += piece;
         count -= piece;
     }
@@ -66,7 +66,7 @@ bool Sha256::Add(const void* bytes, size_t count) {
 std::string Sha256::Finish() {
     if (!hash) return std::string();
     std::string digest(32, '\0');
-    NTSTATUS status = BCryptFinishHash(hash.Get(), reinterpret_cast<UCHAR*>(&digest[0]),
+    NTSTATUS status = cng::FinishHash(hash.Get(), reinterpret_cast<UCHAR*>(&digest[0]),
                                        static_cast<ULONG>(digest.size()), 0);
     hash.Reset();
     return Succeeded(status) ? digest : std::string();
@@ -76,7 +76,7 @@ bool ReleaseSignatureKey::Import(const std::string& publicKey) {
     key.Reset();
     if (publicKey.size() != kSigningKeyBytes) return false;
     if (!algorithm &&
-        !Succeeded(BCryptOpenAlgorithmProvider(algorithm.Put(), BCRYPT_ECDSA_P256_ALGORITHM, nullptr, 0))) {
+        !Succeeded(cng::OpenAlgorithmProvider(algorithm.Put(), BCRYPT_ECDSA_P256_ALGORITHM, nullptr, 0))) {
         return false;
     }
     // BCRYPT_ECCKEY_BLOB, then X and Y of 32 bytes each, big-endian.
@@ -86,7 +86,7 @@ bool ReleaseSignatureKey::Import(const std::string& publicKey) {
     header.cbKey = 32;
     memcpy(blob.data(), &header, sizeof header);
     memcpy(blob.data() + sizeof header, publicKey.data(), kSigningKeyBytes);
-    return Succeeded(BCryptImportKeyPair(algorithm.Get(), nullptr, BCRYPT_ECCPUBLIC_BLOB, key.Put(),
+    return Succeeded(cng::ImportKeyPair(algorithm.Get(), nullptr, BCRYPT_ECCPUBLIC_BLOB, key.Put(),
                                          blob.data(), static_cast<ULONG>(blob.size()), 0));
 }
 
@@ -94,7 +94,7 @@ bool ReleaseSignatureKey::VerifyDigest(const std::string& digest, const std::str
     if (!key || digest.size() != 32 || signature.size() != kSignatureBytes) return false;
     std::string digestCopy = digest;
     std::string signatureCopy = signature;
-    NTSTATUS status = BCryptVerifySignature(
+    NTSTATUS status = cng::VerifySignature(
         key.Get(), nullptr, reinterpret_cast<UCHAR*>(&digestCopy[0]), static_cast<ULONG>(digestCopy.size()),
         reinterpret_cast<UCHAR*>(&signatureCopy[0]), static_cast<ULONG>(signatureCopy.size()), 0);
     return status == 0;

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "app/unique_handle.h"
+#include "engine/cng_calls.h"
 
 // Releases can be signed by their publisher: ECDSA P-256 over SHA-256, checked
 // with Windows' own CNG (Windows 7 and later). A public key is the 64-byte X‖Y of
@@ -14,17 +15,17 @@
 struct BCryptAlgorithmTraits {
     using Type = BCRYPT_ALG_HANDLE;
     static Type Invalid() { return nullptr; }
-    static void Close(Type h) { ::BCryptCloseAlgorithmProvider(h, 0); }
+    static void Close(Type h) { cng::CloseAlgorithmProvider(h, 0); }
 };
 struct BCryptKeyTraits {
     using Type = BCRYPT_KEY_HANDLE;
     static Type Invalid() { return nullptr; }
-    static void Close(Type h) { ::BCryptDestroyKey(h); }
+    static void Close(Type h) { cng::DestroyKey(h); }
 };
 struct BCryptHashTraits {
     using Type = BCRYPT_HASH_HANDLE;
     static Type Invalid() { return nullptr; }
-    static void Close(Type h) { ::BCryptDestroyHash(h); }
+    static void Close(Type h) { cng::DestroyHash(h); }
 };
 using UniqueBCryptAlgorithm = UniqueHandle<BCryptAlgorithmTraits>;
 using UniqueBCryptKey = UniqueHandle<BCryptKeyTraits>;

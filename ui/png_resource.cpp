@@ -5,6 +5,41 @@
 using namespace Gdiplus;
 using namespace Gdiplus::DllExports;
 
+namespace {
+
+// A copy of the whole image in `format`; null when it cannot be made.
+UniqueImage CopyInFormat(GpImage* image, PixelFormat format) {
+    UINT width = 0, height = 0;
+    if (GdipGetImageWidth(image, &width) != Ok || GdipGetImageHeight(image, &height) != Ok ||
+        width == 0 || height == 0) {
+        return UniqueImage();
+    }
+    GpBitmap* bitmap = nullptr;
+    if (GdipCreateBitmapFromScan0(static_cast<INT>(width), static_cast<INT>(height), 0, format,
+                                  nullptr, &bitmap) != Ok) {
+        return UniqueImage();
+    }
+    UniqueImage copy(bitmap);
+    // The source's pixels are read, converted to `format`, straight into the new
+    // bitmap's own memory: one conversion pass, without drawing.
+    const GpRect whole(0, 0, static_cast<INT>(width), static_cast<INT>(height));
+    BitmapData target = {};
+    if (GdipBitmapLockBits(bitmap, &whole, ImageLockModeWrite, format, &target) != Ok) {
+        return UniqueImage();
+    }
+    BitmapData source = target;  // the same buffer, size, stride and format
+    source.Reserved = 0;
+    const GpStatus read =
+        GdipBitmapLockBits(reinterpret_cast<GpBitmap*>(image), &whole,
+                           ImageLockModeRead | ImageLockModeUserInputBuf, format, &source);
+    if (read == Ok) GdipBitmapUnlockBits(reinterpret_cast<GpBitmap*>(image), &source);
+    GdipBitmapUnlockBits(bitmap, &target);
+    if (read != Ok) return UniqueImage();
+    return copy;
+}
+
+}  // namespace
+
 UniqueImage LoadPngResource(HMODULE module, int id) {
     HRSRC resource = FindResourceW(module, MAKEINTRESOURCEW(id), L"PNG");
     if (resource == nullptr) return UniqueImage();
@@ -30,9 +65,12 @@ UniqueImage LoadPngResource(HMODULE module, int id) {
     UniqueImage image;
     GpStatus status = GdipLoadImageFromStream(stream.Get(), image.Put());
     if (status != Ok) return UniqueImage();
-    UniqueImage fast = IsOpaque(image.Get()) ? CopyInFormat(image.Get(), PixelFormat32bppRGB)
-                                             : CopyInFormat(image.Get(), PixelFormat32bppPARGB);
+    UniqueImage fast = DrawingCopy(image.Get());
     return fast ? std::move(fast) : std::move(image);
+}
+
+UniqueImage DrawingCopy(GpImage* image) {
+    return CopyInFormat(image, IsOpaque(image) ? PixelFormat32bppRGB : PixelFormat32bppPARGB);
 }
 
 bool IsOpaque(GpImage* image) {
@@ -43,6 +81,10 @@ bool IsOpaque(GpImage* image) {
         width == 0 || height == 0) {
         return false;
     }
+    // A format without alpha is opaque by definition; any other is read pixel by pixel.
+    PixelFormat format = 0;
+    if (GdipGetImagePixelFormat(image, &format) != Ok) return false;
+    if ((format & (PixelFormatAlpha | PixelFormatPAlpha | PixelFormatIndexed)) == 0) return true;
     GpBitmap* bitmap = static_cast<GpBitmap*>(image);
     const Rect whole(0, 0, static_cast<INT>(width), static_cast<INT>(height));
     BitmapData pixels = {};
@@ -61,27 +103,4 @@ bool IsOpaque(GpImage* image) {
     }
     GdipBitmapUnlockBits(bitmap, &pixels);
     return opaque;
-}
-
-UniqueImage CopyInFormat(GpImage* image, PixelFormat format) {
-    UINT width = 0, height = 0;
-    if (GdipGetImageWidth(image, &width) != Ok || GdipGetImageHeight(image, &height) != Ok ||
-        width == 0 || height == 0) {
-        return UniqueImage();
-    }
-    GpBitmap* bitmap = nullptr;
-    if (GdipCreateBitmapFromScan0(static_cast<INT>(width), static_cast<INT>(height), 0, format,
-                                  nullptr, &bitmap) != Ok) {
-        return UniqueImage();
-    }
-    UniqueImage copy(bitmap);
-    UniqueGraphics canvas;
-    if (GdipGetImageGraphicsContext(copy.Get(), canvas.Put()) != Ok) return UniqueImage();
-    // A straight copy of every pixel, alpha included.
-    GdipSetCompositingMode(canvas.Get(), CompositingModeSourceCopy);
-    if (GdipDrawImageRectI(canvas.Get(), image, 0, 0, static_cast<INT>(width),
-                           static_cast<INT>(height)) != Ok) {
-        return UniqueImage();
-    }
-    return copy;
 }

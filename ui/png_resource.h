@@ -15,5 +15,5 @@ UniqueImage LoadPngResource(HMODULE module, int id);
 // True when `image` is a bitmap whose every pixel has full alpha.
 bool IsOpaque(Gdiplus::GpImage* image);
 
-// A copy of the whole image in `format`; null when it cannot be made.
-UniqueImage CopyInFormat(Gdiplus::GpImage* image, Gdiplus::PixelFormat format);
+// The copy LoadPngResource keeps (see above); null when it cannot be made.
+UniqueImage DrawingCopy(Gdiplus::GpImage* image);

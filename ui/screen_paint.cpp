@@ -149,8 +149,13 @@ void PatcherWindow::PaintInfoPanel(GpGraphics* graphics) {
         FillSolid(graphics, kPanelFallback, panelX, panelY, 580, 190);
     }
 
+    // Nothing to write (the first frame, before the run has said anything): no
+    // font is made for it.
+    const bool downloadTexts = ShowsDownloadTexts(phase, state);
+    if (!downloadTexts && state.status.empty()) return;
+
     UniqueFont font = MakeUiFont(10.0f, FontStyleRegular);
-    if (ShowsDownloadTexts(phase, state)) {
+    if (downloadTexts) {
         DrawPlacedText(graphics, FormatSpeed(state.speed), font.Get(), kWhite,
                        AtPoint(fileBarRect.left, fileBarRect.top - 45, StringAlignmentNear));
         DrawPlacedText(graphics, FormatSizePair(state.fileDone, state.fileTotal), font.Get(),

@@ -37,6 +37,8 @@ TEST_F(FileDigestTest, Rfc1321TestSuite) {
 
 TEST(CryptoProviderKeepAlive, HoldsAContextThatHashes) {
     CryptoProviderKeepAlive keepAlive;
+    EXPECT_EQ(keepAlive.Get(), 0u);  // nothing is held before the first Acquire
+    keepAlive.Acquire();
     // A handle cut to 32 bits names no context once contexts lie above 4 GiB.
     static_assert(sizeof keepAlive.Get() == sizeof(void*), "a provider handle is pointer-sized");
     HCRYPTHASH hash = 0;

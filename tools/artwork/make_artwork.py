@@ -220,7 +220,12 @@ def text_mask(w, h, text, fnt_path, size, x, y, tracking=0.0, stroke=0,
 
 def save_png(arr, name):
     path = os.path.join(OUT_DIR, name)
-    to_image(arr).save(path, "PNG", optimize=True)
+    image = to_image(arr)
+    # A fully opaque image is stored without its alpha channel: the same pixels,
+    # a quarter fewer bytes for the window to decode at every start.
+    if image.getextrema()[3] == (255, 255):
+        image = image.convert("RGB")
+    image.save(path, "PNG", optimize=True)
     return path
 
 
