@@ -179,6 +179,9 @@ int RunBare(const std::wstring& url, const std::vector<PatchFile>& files, int pa
 // and its own log lines).
 int RunParts(Patcher& patcher, const std::wstring& url, const std::vector<PatchFile>& files) {
     HttpClient& http = PatcherTestAccess::Http(patcher);
+    // The stage holds a provider context while it digests; so do its steps here.
+    CryptoProviderKeepAlive keepAlive;
+    keepAlive.Acquire();
     double logMs = 0, folderMs = 0, downloadMs = 0, digestMs = 0, installMs = 0;
     bool ok = true;
     const std::wstring count = std::to_wstring(files.size());
