@@ -16,7 +16,6 @@
 #include <windows.h>
 
 #include <cstdio>
-#include <cstring>
 #include <string>
 #include <vector>
 
@@ -144,21 +143,8 @@ GpImage* Image(int id) { return images[id - IDP_BACKGROUND].Get(); }
 UniqueImage LoadTimed(HMODULE module, int id, double& streamMs, double& decodeMs, double& copyMs) {
     Laps laps;
     streamMs = decodeMs = copyMs = 0;
-    HRSRC resource = FindResourceW(module, MAKEINTRESOURCEW(id), L"PNG");
-    if (resource == nullptr) return UniqueImage();
-    DWORD size = SizeofResource(module, resource);
-    HGLOBAL loaded = LoadResource(module, resource);
-    const void* bytes = loaded ? LockResource(loaded) : nullptr;
-    if (bytes == nullptr) return UniqueImage();
-    UniqueGlobalMemory copy(GlobalAlloc(GMEM_MOVEABLE, size));
-    if (!copy) return UniqueImage();
-    void* target = GlobalLock(copy.Get());
-    if (target == nullptr) return UniqueImage();
-    std::memcpy(target, bytes, size);
-    GlobalUnlock(copy.Get());
-    UniqueStream stream;
-    if (FAILED(CreateStreamOnHGlobal(copy.Get(), TRUE, stream.Put()))) return UniqueImage();
-    copy.Release();
+    UniqueStream stream = PngResourceStream(module, id);
+    if (!stream) return UniqueImage();
     streamMs = laps.Lap();
     UniqueImage image;
     GpStatus status = GdipLoadImageFromStream(stream.Get(), image.Put());

@@ -40,28 +40,34 @@ UniqueImage CopyInFormat(GpImage* image, PixelFormat format) {
 
 }  // namespace
 
-UniqueImage LoadPngResource(HMODULE module, int id) {
+UniqueStream PngResourceStream(HMODULE module, int id) {
     HRSRC resource = FindResourceW(module, MAKEINTRESOURCEW(id), L"PNG");
-    if (resource == nullptr) return UniqueImage();
+    if (resource == nullptr) return UniqueStream();
     DWORD size = SizeofResource(module, resource);
     HGLOBAL loaded = LoadResource(module, resource);
-    if (loaded == nullptr) return UniqueImage();
+    if (loaded == nullptr) return UniqueStream();
     const void* bytes = LockResource(loaded);
-    if (bytes == nullptr) return UniqueImage();
+    if (bytes == nullptr) return UniqueStream();
 
     // GDI+ reads images from streams; a stream over its own copy of the bytes
     // lives as long as the image needs it and frees the copy on its last release.
     UniqueGlobalMemory copy(GlobalAlloc(GMEM_MOVEABLE, size));
-    if (!copy) return UniqueImage();
+    if (!copy) return UniqueStream();
     void* target = GlobalLock(copy.Get());
-    if (target == nullptr) return UniqueImage();
+    if (target == nullptr) return UniqueStream();
     std::memcpy(target, bytes, size);
     GlobalUnlock(copy.Get());
 
     UniqueStream stream;
-    if (FAILED(CreateStreamOnHGlobal(copy.Get(), TRUE, stream.Put()))) return UniqueImage();
+    if (FAILED(CreateStreamOnHGlobal(copy.Get(), TRUE, stream.Put()))) return UniqueStream();
     copy.Release();  // the stream owns it now
 
+    return stream;
+}
+
+UniqueImage LoadPngResource(HMODULE module, int id) {
+    UniqueStream stream = PngResourceStream(module, id);
+    if (!stream) return UniqueImage();
     UniqueImage image;
     GpStatus status = GdipLoadImageFromStream(stream.Get(), image.Put());
     if (status != Ok) return UniqueImage();

@@ -6,6 +6,10 @@
 // resource is missing or does not decode: an image that exists is always usable.
 UniqueImage LoadPngResource(HMODULE module, int id);
 
+// The resource's bytes as a stream over a copy of them, the form GDI+ decodes
+// from; null when the resource is missing.
+UniqueStream PngResourceStream(HMODULE module, int id);
+
 // Loaded images are kept as copies in the form GDI+ draws fastest, and the decoded
 // original (and the stream behind it) is let go: an image without a single
 // transparent pixel as 32-bit RGB, which GDI+ draws as a plain copy of pixels
