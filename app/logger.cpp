@@ -1,6 +1,6 @@
 #include "app/logger.h"
 #include "app/patcher_version.h"
-#include "app/unique_handle.h"
+#include "base/unique_handle.h"
 #include "base/text.h"
 
 #include <windows.h>

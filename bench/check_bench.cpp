@@ -23,7 +23,7 @@
 #include <system_error>
 #include <vector>
 
-#include "app/unique_handle.h"
+#include "base/unique_handle.h"
 #include "base/ascii_case.h"
 #include "bench/bench_support.h"
 #include "engine/file_digest.h"

@@ -30,14 +30,14 @@
 #include <vector>
 
 #include "app/logger.h"
-#include "app/unique_handle.h"
+#include "base/unique_handle.h"
 #include "base/ascii_case.h"
 #include "bench/bench_support.h"
 #include "engine/file_digest.h"
 #include "engine/file_replace.h"
 #include "engine/local_path.h"
 #include "engine/patcher.h"
-#include "engine/patcher_access.h"
+#include "tests/support/patcher_access.h"
 #include "net/winhttp_handle.h"
 
 namespace {

@@ -16,7 +16,7 @@
 
 #include "bench/bench_support.h"
 #include "engine/patcher.h"
-#include "engine/patcher_access.h"
+#include "tests/support/patcher_access.h"
 #include "resources/resource_ids.h"
 #include "ui/drawing.h"
 #include "ui/patcher_window.h"

@@ -23,7 +23,7 @@
 #include "app/patcher_config.h"
 #include "base/names_and_limits.h"
 #include "engine/patcher.h"
-#include "engine/patcher_access.h"
+#include "tests/support/patcher_access.h"
 #include "resources/resource_ids.h"
 #include "ui/drawing.h"
 #include "ui/patcher_window.h"

@@ -3,7 +3,7 @@
 #include <windows.h>
 #include <wincrypt.h>
 
-#include "app/unique_handle.h"
+#include "base/unique_handle.h"
 #include "base/hex.h"
 
 namespace {

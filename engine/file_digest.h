@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "app/unique_handle.h"
+#include "base/unique_handle.h"
 
 // MD5 of a file as 32 lowercase hex digits, or "" when the file cannot be read or
 // hashed. The file is shared for reading and writing while it is hashed.

@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "app/unique_handle.h"
+#include "base/unique_handle.h"
 #include "engine/cng_calls.h"
 
 // Releases can be signed by their publisher: ECDSA P-256 over SHA-256, checked

@@ -4,7 +4,7 @@
 #include <exception>
 
 #include "app/logger.h"
-#include "app/unique_handle.h"
+#include "base/unique_handle.h"
 #include "engine/path_safety.h"
 #include "engine/patcher.h"
 #include "engine/process_name.h"

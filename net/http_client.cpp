@@ -6,7 +6,7 @@
 #include <cwchar>
 #include <memory>
 
-#include "app/unique_handle.h"
+#include "base/unique_handle.h"
 #include "net/tls_protocols.h"
 #include "net/winhttp_handle.h"
 

@@ -1,6 +1,6 @@
 #include <windows.h>
 
-#include "app/unique_handle.h"
+#include "base/unique_handle.h"
 #include "engine/patcher.h"
 
 void Patcher::LaunchGame() {

@@ -5,7 +5,7 @@
 #include <cwchar>
 
 #include "app/logger.h"
-#include "app/unique_handle.h"
+#include "base/unique_handle.h"
 #include "base/names_and_limits.h"
 #include "engine/patcher.h"
 #include "base/text.h"

@@ -6,7 +6,7 @@
 #include <objidl.h>
 #include <gdiplus.h>
 
-#include "app/unique_handle.h"
+#include "base/unique_handle.h"
 
 namespace gdiplus_objects {
 

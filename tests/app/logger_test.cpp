@@ -4,7 +4,7 @@
 
 #include "app/logger.h"
 #include "app/patcher_version.h"
-#include "app/unique_handle.h"
+#include "base/unique_handle.h"
 #include "support/test_support.h"
 
 using namespace testing_support;

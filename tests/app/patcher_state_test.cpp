@@ -8,7 +8,7 @@
 #include "app/logger.h"
 #include "app/patcher_version.h"
 #include "engine/patcher.h"
-#include "engine/patcher_access.h"
+#include "tests/support/patcher_access.h"
 #include "support/test_support.h"
 
 using namespace testing_support;

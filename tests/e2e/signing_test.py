@@ -42,7 +42,8 @@ class SignedRelease(e2e_test.PatcherAgainstNginx):
         super().setUp()
         self.publish_signed()
 
-    def publish_signed(self, version="1.0.5.0", exe=None):
+    def publish_signed(self, version=None, exe=None):
+        version = version or e2e_test.patcher_version()
         subprocess.run([PUBLISH, "--quiet", "--signing-key", self.key(), "--patcher-version", version,
                         "--patcher-exe", exe or self.exe, self.sample, self.server], check=True, timeout=60)
 
@@ -151,11 +152,11 @@ class KeyedUpdate(SignedRelease):
 
 
 class KeyedSelfUpdate(SignedRelease):
-    """A newer patcher (the game stand-in) published and signed as 1.0.6.0."""
+    """A newer patcher (the game stand-in) published and signed one version above the test patcher's."""
 
     def setUp(self):
         super().setUp()
-        self.publish_signed("1.0.6.0", self.stand_in())
+        self.publish_signed(e2e_test.next_version(e2e_test.patcher_version()), self.stand_in())
         self.home = os.path.join(self.work, "patcher")
         os.makedirs(self.home)
         self.installed = os.path.join(self.home, "Vorlen-Patcher.exe")
@@ -180,16 +181,16 @@ class KeyedSelfUpdate(SignedRelease):
             flip_byte(served_exe, os.path.getsize(served_exe) // 2)
 
         def replay_under_a_newer_version():
-            # The signed 1.0.6.0 executable and its signature, announced as 1.0.7.0.
+            # The signed executable and its signature, announced one version later still.
             with open(version_file, "w") as f:
-                f.write("1.0.7.0\n")
+                f.write(e2e_test.next_version(e2e_test.next_version(e2e_test.patcher_version())) + "\n")
 
         def drop_the_signature():
             os.remove(served_exe + ".sig")
 
         for tamper in (change_the_executable, replay_under_a_newer_version, drop_the_signature):
             with self.subTest(tamper.__name__):
-                self.publish_signed("1.0.6.0", self.stand_in())
+                self.publish_signed(e2e_test.next_version(e2e_test.patcher_version()), self.stand_in())
                 tamper()
                 log = os.path.join(self.game, "patcher.log")
                 if os.path.exists(log):

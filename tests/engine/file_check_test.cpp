@@ -6,10 +6,10 @@
 #include <future>
 #include <thread>
 
-#include "app/unique_handle.h"
+#include "base/unique_handle.h"
 #include "engine/file_digest.h"
 #include "engine/patcher.h"
-#include "engine/patcher_access.h"
+#include "tests/support/patcher_access.h"
 #include "support/test_support.h"
 
 using namespace testing_support;

@@ -4,7 +4,7 @@
 
 #include <sstream>
 
-#include "app/unique_handle.h"
+#include "base/unique_handle.h"
 #include "engine/file_digest.h"
 #include "support/test_support.h"
 

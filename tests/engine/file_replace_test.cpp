@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "app/logger.h"
-#include "app/unique_handle.h"
+#include "base/unique_handle.h"
 #include "engine/file_replace.h"
 #include "support/test_support.h"
 

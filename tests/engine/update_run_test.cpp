@@ -8,9 +8,9 @@
 
 #include "app/logger.h"
 #include "app/patcher_version.h"
-#include "app/unique_handle.h"
+#include "base/unique_handle.h"
 #include "engine/patcher.h"
-#include "engine/patcher_access.h"
+#include "tests/support/patcher_access.h"
 #include "support/test_support.h"
 
 using namespace testing_support;

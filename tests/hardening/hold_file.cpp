@@ -8,7 +8,7 @@
 #include <memory>
 #include <string>
 
-#include "app/unique_handle.h"
+#include "base/unique_handle.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <thread>
 #include <vector>
 
-#include "app/unique_handle.h"
+#include "base/unique_handle.h"
 #include "net/http_client.h"
 #include "net/tls_protocols.h"
 #include "net/winhttp_handle.h"

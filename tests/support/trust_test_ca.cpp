@@ -12,7 +12,7 @@
 #include <cstdio>
 #include <string>
 
-#include "app/unique_handle.h"
+#include "base/unique_handle.h"
 
 namespace {
 

@@ -27,7 +27,7 @@
 #include <thread>
 
 #include "engine/patcher.h"
-#include "engine/patcher_access.h"
+#include "tests/support/patcher_access.h"
 #include "ui/patcher_window.h"
 
 namespace {

@@ -5,7 +5,7 @@
 #ifdef _WIN32
 #include <windows.h>
 
-#include "app/unique_handle.h"
+#include "base/unique_handle.h"
 #else
 #include <fcntl.h>
 #include <unistd.h>

@@ -10,7 +10,7 @@
 #include <cstring>
 #include <vector>
 
-#include "app/unique_handle.h"
+#include "base/unique_handle.h"
 #include "engine/release_signature.h"
 #include "tools/publish/staged_write.h"
 
