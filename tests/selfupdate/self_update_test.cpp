@@ -158,28 +158,6 @@ TEST_F(SelfUpdateTest, EmptyBodyIsNeverStaged) {
     EXPECT_FALSE(FileExists(staging));
 }
 
-TEST_F(SelfUpdateTest, CloseDuringTheNewPatchersDownloadEndsTheRunAndAsksForNothingMore) {
-    served.Put("patcher_version.txt", NextVersionText());
-    served.Put("Vorlen-Patcher.exe", "MZ" + PatternBytes(400000, 12));
-    served.Put("patchlist.txt", "a.bin " + Md5Hex("a") + " 1\n");
-    Start(ServerRoot() + L"/slow/30/" + served.name);
-    patcher->StartUpdate();
-    ASSERT_TRUE(WaitFor([&] { return patcher->GetProgress().fileDone > 0; }, 30000));
-    patcher->Cancel();
-    PatcherTestAccess::WaitForRun(*patcher);
-    EXPECT_EQ(patcher->GetPhase(), UpdatePhase::Idle);
-    EXPECT_EQ(patcher->GetProgress().status, L"Anulowano");
-    EXPECT_FALSE(patcher->IsExitRequested());
-    EXPECT_FALSE(FileExists(staging));
-    EXPECT_EQ(served.Requests(), std::vector<std::string>({"patcher_version.txt", "Vorlen-Patcher.exe"}));
-    patcher.reset();
-    std::vector<std::wstring> log = ReadLogMessages(L"patcher.log");
-    std::vector<std::wstring> tail(log.end() - std::min<size_t>(log.size(), 3), log.end());
-    EXPECT_EQ(tail, std::vector<std::wstring>({L"Sprawdzanie wersji patchera...", L"Anulowano przez użytkownika",
-                                               L"Patcher zamknięty"}));
-    EXPECT_FALSE(FileExists(L"a.bin"));
-}
-
 TEST_F(SelfUpdateTest, CancelledDownloadLeavesNoStagingFile) {
     served.Put("patcher_version.txt", NextVersionText());
     served.Put("Vorlen-Patcher.exe", "MZ" + PatternBytes(400000, 10));
