@@ -1,11 +1,13 @@
 #include <windows.h>
 
+#include "app/dll_search.h"
 #include "app/message_loop.h"
 #include "app/patcher_config.h"
 #include "engine/patcher.h"
 #include "ui/patcher_window.h"
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
+    RestrictDllSearchToSystemFolder();  // before anything loads a library
     int exitCode = 1;
     PatcherConfig config = MakeDefaultConfig();
     {

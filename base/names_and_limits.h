@@ -38,6 +38,8 @@ constexpr AsciiName kNewPatcherSuffix(".new");
 // The patcher reads the patch list and the version file into memory and
 // refuses either beyond this size.
 constexpr size_t kLargestServerText = 16u * 1024u * 1024u;
+// A signature file is 64 bytes; the patcher refuses one beyond this size.
+constexpr size_t kLargestSignatureFile = 1024u;
 
 // A list's size field is an unsigned 32-bit number: a listed file is smaller
 // than 4 GiB.

@@ -1,6 +1,6 @@
 #include "engine/cng_calls.h"
 
-#include <string>
+#include "base/system_folder.h"
 
 namespace cng {
 namespace {
@@ -42,14 +42,10 @@ bool Bind(HMODULE module, const char* name, Fn& target) {
 
 Library LoadLibraryOnce() {
     Library library;
-    // By its full path in the system folder: never a bcrypt.dll from the game
-    // folder, which is the current directory. The library stays loaded for the
-    // life of the process.
-    wchar_t folder[MAX_PATH];
-    const UINT length = GetSystemDirectoryW(folder, MAX_PATH);
-    if (length == 0 || length >= MAX_PATH) return library;
-    const std::wstring path = std::wstring(folder, length) + L"\\bcrypt.dll";
-    HMODULE module = LoadLibraryW(path.c_str());
+    // By its full path in the system folder, and its own imports from there too:
+    // never a DLL from the game folder. The library stays loaded for the life
+    // of the process.
+    HMODULE module = LoadSystemLibrary(L"bcrypt.dll");
     if (module == nullptr) return library;
     library.loaded = Bind(module, "BCryptOpenAlgorithmProvider", library.openAlgorithmProvider) &&
                      Bind(module, "BCryptCloseAlgorithmProvider", library.closeAlgorithmProvider) &&

@@ -85,6 +85,7 @@ bool Patcher::DownloadFiles(const std::vector<PatchFile>& files) {
             PublishProgress(state);
         };
 
+        if (beforeFileTransfer) beforeFileTransfer();
         if (!http.DownloadToFile(fileUrl, tmpPath, onProgress)) {
             Logger::Write(L"BŁĄD: Pobieranie nie powiodło się: " + localPath);
             DeleteFileW(tmpPath.c_str());

@@ -8,7 +8,9 @@
 Patcher::Patcher(const PatcherConfig& config)
     : config(config),
       tickSource([] { return static_cast<uint64_t>(GetTickCount64()); }),
-      fileDigest(ComputeFileMd5) {}
+      fileDigest(ComputeFileMd5) {
+    http.StopAlsoOn(cancelRequested);
+}
 
 Patcher::~Patcher() {
     Cancel();

@@ -45,8 +45,14 @@ private:
     bool DownloadFiles(const std::vector<PatchFile>& files);
     bool DownloadSelfUpdate();
     bool CheckListSignature(const std::string& listText, UpdateState& state);
-    bool CheckPatcherSignature();
+    // False deletes the staged executable; `reason` then holds the client's text
+    // when the signature could not be fetched.
+    bool CheckPatcherSignature(std::wstring& reason);
     void RunStages();
+    // The self-update step of a run; false when it ended the run.
+    bool RunSelfUpdateStep(UpdateState& state);
+    // Ends a run as cancelled: writes `logLine`, enters Idle and shows "Anulowano".
+    void EndCancelled(const std::wstring& logLine, UpdateState& state);
     bool IsGameRunning() const;
     void SetPhase(UpdatePhase value);
     void SetLastError(const std::wstring& text);
@@ -78,6 +84,9 @@ private:
     std::function<uint64_t()> tickSource;
     // The digest the check compares with the list's; tests may replace it.
     std::function<std::string(const std::wstring&)> fileDigest;
+    // Called by the download stage after its cancel check and before each file's
+    // transfer; empty unless a test places a Close in that moment.
+    std::function<void()> beforeFileTransfer;
     CryptoProviderKeepAlive cryptoProvider;
     // The version file's trimmed text, which the new executable's signature covers.
     std::string publishedVersion;

@@ -64,7 +64,7 @@ bool Patcher::CheckListSignature(const std::string& listText, UpdateState& state
     if (key.empty()) return true;
     std::string signature;
     const std::wstring url = config.serverUrl + L"/" + config.patchListFile + kSignatureSuffix.wide;
-    const bool fetched = http.DownloadToMemory(url, signature);
+    const bool fetched = http.DownloadToMemory(url, signature, kLargestSignatureFile);
     if (!fetched || !VerifyListSignature(key, listText, signature)) {
         Logger::Write(L"BŁĄD: Nieprawidłowy podpis listy plików" +
                       (fetched ? std::wstring() : L": " + http.ErrorText()));
@@ -78,6 +78,71 @@ bool Patcher::CheckListSignature(const std::string& listText, UpdateState& state
     return true;
 }
 
+void Patcher::EndCancelled(const std::wstring& logLine, UpdateState& state) {
+    Logger::Write(logLine);
+    SetPhase(UpdatePhase::Idle);
+    state.status = L"Anulowano";
+    PublishProgress(state);
+}
+
+// A Close at any point of this step ends the run as a cancel: nothing more is
+// fetched, nothing is started, and a staged executable is deleted unchecked.
+// Otherwise a staged executable reaches the hand-over only through its
+// signature check.
+bool Patcher::RunSelfUpdateStep(UpdateState& state) {
+    const std::wstring stagingPath = OwnExecutablePath() + kNewPatcherSuffix.wide;
+    Logger::Write(L"Sprawdzanie wersji patchera...");
+    state.status = L"Sprawdzanie wersji patchera...";
+    PublishProgress(state);
+    const bool staged = CheckSelfUpdate();
+    if (cancelRequested.load()) {
+        if (staged) DeleteFileW(stagingPath.c_str());
+        EndCancelled(L"Anulowano przez użytkownika", state);
+        return false;
+    }
+    if (!staged) {
+        Logger::Write(L"Patcher aktualny");
+        return true;
+    }
+
+    Logger::Write(L"Dostępna nowa wersja patchera - aktualizacja");
+    state.status = L"Uruchamianie nowej wersji patchera...";
+    PublishProgress(state);
+    if (cancelRequested.load()) {
+        DeleteFileW(stagingPath.c_str());
+        EndCancelled(L"Aktualizacja patchera anulowana", state);
+        return false;
+    }
+    std::wstring reason;
+    if (!CheckPatcherSignature(reason)) {
+        if (cancelRequested.load()) {
+            EndCancelled(L"Aktualizacja patchera anulowana", state);
+            return false;
+        }
+        Logger::Write(L"BŁĄD: Nieprawidłowy podpis nowej wersji patchera" +
+                      (reason.empty() ? std::wstring() : L": " + reason));
+        SetPhase(UpdatePhase::Error);
+        SetLastError(L"Podpis nowej wersji patchera jest nieprawidłowy");
+        state.status = LastError();
+        PublishProgress(state);
+        return false;
+    }
+    switch (ApplySelfUpdate(cancelRequested)) {
+        case SelfUpdateStart::Started:
+            SetPhase(UpdatePhase::Idle);
+            exitRequested.store(true);
+            return false;
+        case SelfUpdateStart::Cancelled:
+            EndCancelled(L"Aktualizacja patchera anulowana", state);
+            return false;
+        case SelfUpdateStart::Failed:
+            // The staged file is gone; the player still gets the game files.
+            Logger::Write(L"BŁĄD: Nie można uruchomić aktualizacji patchera");
+            return true;
+    }
+    return true;
+}
+
 void Patcher::RunStages() {
     UpdateState state;
     Logger::Write(L"--- Rozpoczęcie procesu aktualizacji ---");
@@ -88,32 +153,7 @@ void Patcher::RunStages() {
         return;
     }
 
-    Logger::Write(L"Sprawdzanie wersji patchera...");
-    state.status = L"Sprawdzanie wersji patchera...";
-    PublishProgress(state);
-    if (CheckSelfUpdate()) {
-        Logger::Write(L"Dostępna nowa wersja patchera - aktualizacja");
-        state.status = L"Uruchamianie nowej wersji patchera...";
-        PublishProgress(state);
-        if (!cancelRequested.load() && !CheckPatcherSignature()) {
-            Logger::Write(L"BŁĄD: Nieprawidłowy podpis nowej wersji patchera");
-            SetPhase(UpdatePhase::Error);
-            SetLastError(L"Podpis nowej wersji patchera jest nieprawidłowy");
-            state.status = LastError();
-            PublishProgress(state);
-            return;
-        }
-        if (ApplySelfUpdate(cancelRequested)) {
-            SetPhase(UpdatePhase::Idle);
-            exitRequested.store(true);
-            return;
-        }
-        // Closed before the hand-over: no update, and the run ends as cancelled
-        // at its next check.
-        Logger::Write(L"Aktualizacja patchera anulowana");
-    } else {
-        Logger::Write(L"Patcher aktualny");
-    }
+    if (!RunSelfUpdateStep(state)) return;
 
     Logger::Write(L"Pobieranie listy plików...");
     state.status = L"Pobieranie listy plików...";
@@ -154,10 +194,7 @@ void Patcher::RunStages() {
     PublishProgress(state);
 
     if (!CheckFiles(files) && cancelRequested.load()) {
-        Logger::Write(L"Anulowano przez użytkownika");
-        SetPhase(UpdatePhase::Idle);
-        state.status = L"Anulowano";
-        PublishProgress(state);
+        EndCancelled(L"Anulowano przez użytkownika", state);
         return;
     }
     Logger::Write(L"Sprawdzanie plików zakończone");
@@ -197,10 +234,7 @@ void Patcher::RunStages() {
         state.fileDone = state.fileTotal;
         PublishProgress(state);
     } else if (cancelRequested.load()) {
-        Logger::Write(L"Pobieranie anulowane");
-        SetPhase(UpdatePhase::Idle);
-        state.status = L"Anulowano";
-        PublishProgress(state);
+        EndCancelled(L"Pobieranie anulowane", state);
     } else {
         Logger::Write(L"BŁĄD: Pobieranie nie powiodło się");
         SetPhase(UpdatePhase::Error);

@@ -49,6 +49,14 @@ bool HttpClient::Initialize(const std::wstring& userAgent) {
 
 void HttpClient::Cancel() { cancel.store(true); }
 
+void HttpClient::StopAlsoOn(const std::atomic<bool>& ownerFlag) { ownerCancel = &ownerFlag; }
+
+// Both flags: a Close that lands between the owner's last check and the start of
+// a download, which clears the client's own flag, still stops the transfer.
+bool HttpClient::StopRequested() const {
+    return cancel.load() || (ownerCancel != nullptr && ownerCancel->load());
+}
+
 std::wstring HttpClient::ErrorText() const { return errorText; }
 
 namespace {
@@ -133,25 +141,45 @@ bool StartGet(HINTERNET session, const std::wstring& url, const std::wstring& ba
     return true;
 }
 
+// How a body read ended: the bytes received, and whether WinHTTP reported the
+// last read as failed (a reset connection or a time-out) rather than the end.
+struct BodyRead {
+    uint32_t received = 0;
+    bool readFailed = false;
+};
+
 // Reads a body in blocks of at most kReadSize bytes until it ends, `goOn()`
 // (asked before each read) or `take(block, size)` says stop. A body with a
 // Content-Length ends there, as WinHTTP on Windows ends it: Wine's WinHTTP would
 // go on delivering whatever else the server sends on the connection.
 template <typename GoOn, typename Take>
-void ReadBody(HINTERNET request, uint32_t announced, GoOn goOn, Take take) {
+BodyRead ReadBody(HINTERNET request, uint32_t announced, GoOn goOn, Take take) {
     std::unique_ptr<char[]> buffer(new char[kReadSize]);
-    uint32_t done = 0;
+    BodyRead result;
     while (goOn()) {
         DWORD want = kReadSize;
         if (announced != 0) {
-            if (done >= announced) break;
-            if (announced - done < want) want = announced - done;
+            if (result.received >= announced) break;
+            if (announced - result.received < want) want = announced - result.received;
         }
         DWORD read = 0;
-        if (!WinHttpReadData(request, buffer.get(), want, &read) || read == 0) break;
-        done += read;
+        if (!WinHttpReadData(request, buffer.get(), want, &read)) {
+            result.readFailed = true;
+            break;
+        }
+        if (read == 0) break;
+        result.received += read;
         if (!take(buffer.get(), read)) break;
     }
+    return result;
+}
+
+// "Odpowiedź serwera jest zbyt duża (ponad 16 MiB)" for a limit in whole MiB or KiB.
+std::wstring TooLargeText(size_t limit) {
+    std::wstring size = limit % (1024 * 1024) == 0 ? std::to_wstring(limit / (1024 * 1024)) + L" MiB"
+                        : limit % 1024 == 0       ? std::to_wstring(limit / 1024) + L" KiB"
+                                                  : std::to_wstring(limit) + L" B";
+    return L"Odpowiedź serwera jest zbyt duża (ponad " + size + L")";
 }
 
 }  // namespace
@@ -183,7 +211,7 @@ bool HttpClient::DownloadToFile(const std::wstring& url, const std::wstring& fil
     uint32_t bytesDone = 0;
     bool writeFailed = false;
     ReadBody(
-        request.request.Get(), bytesTotal, [&] { return !cancel.load(); },
+        request.request.Get(), bytesTotal, [&] { return !StopRequested(); },
         [&](const char* block, DWORD size) {
             DWORD written = 0;
             // A full disk must not pass for a finished download.
@@ -200,7 +228,7 @@ bool HttpClient::DownloadToFile(const std::wstring& url, const std::wstring& fil
     request.request.Reset();
     request.connection.Reset();
 
-    if (cancel.load()) {
+    if (StopRequested()) {
         DeleteFileW(filePath.c_str());
         errorText = L"Anulowano";
         return false;
@@ -213,7 +241,7 @@ bool HttpClient::DownloadToFile(const std::wstring& url, const std::wstring& fil
     return true;
 }
 
-bool HttpClient::DownloadToMemory(const std::wstring& url, std::string& body) {
+bool HttpClient::DownloadToMemory(const std::wstring& url, std::string& body, size_t limit, OnStop onStop) {
     cancel.store(false);
     body.clear();
 
@@ -223,20 +251,25 @@ bool HttpClient::DownloadToMemory(const std::wstring& url, std::string& body) {
                   errorText)) {
         return false;
     }
+    auto stopped = [&] { return onStop == OnStop::Stop && StopRequested(); };
     bool tooLarge = false;
-    ReadBody(
-        request.request.Get(), announced, [] { return true; },
+    const BodyRead read = ReadBody(
+        request.request.Get(), announced, [&] { return !stopped(); },
         [&](const char* block, DWORD size) {
-            if (body.size() + size > kMaxMemoryBody) {
+            if (body.size() + size > limit) {
                 tooLarge = true;
                 return false;
             }
             body.append(block, size);
             return true;
         });
-    if (tooLarge) {
+    // Unlike a file, whose digest judges it, a text is used as it arrived: a list
+    // cut short would pass for a shorter list.
+    const bool incomplete = announced != 0 ? read.received < announced : read.readFailed;
+    const bool wasStopped = stopped();
+    if (wasStopped || tooLarge || incomplete) {
         body.clear();
-        errorText = L"Odpowiedź serwera jest zbyt duża (ponad 16 MiB)";
+        errorText = wasStopped ? L"Anulowano" : tooLarge ? TooLargeText(limit) : L"Niepełna odpowiedź serwera";
         return false;
     }
     return true;

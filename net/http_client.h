@@ -20,16 +20,26 @@ public:
     HttpClient(const HttpClient&) = delete;
     HttpClient& operator=(const HttpClient&) = delete;
 
-    bool Initialize(const std::wstring& userAgent);
-    bool DownloadToFile(const std::wstring& url, const std::wstring& filePath,
-                        ProgressCallback onProgress);
-    bool DownloadToMemory(const std::wstring& url, std::string& body);
-    void Cancel();
-    std::wstring ErrorText() const;
-
     // A memory download larger than this is refused: only small text resources
     // are fetched into memory, and a server must not be able to exhaust it.
     static const size_t kMaxMemoryBody = kLargestServerText;
+
+    // What a memory download does when the transfer is stopped while it runs.
+    enum class OnStop { Finish, Stop };
+
+    bool Initialize(const std::wstring& userAgent);
+    bool DownloadToFile(const std::wstring& url, const std::wstring& filePath,
+                        ProgressCallback onProgress);
+    // A body cut short of its Content-Length, or ended by a failed read, is a
+    // failure. With OnStop::Stop the download ends at its next block after a
+    // stop, as a file download does.
+    bool DownloadToMemory(const std::wstring& url, std::string& body, size_t limit = kMaxMemoryBody,
+                          OnStop onStop = OnStop::Finish);
+    void Cancel();
+    // The owner's own cancel flag, which stops a transfer as Cancel() does; the
+    // client's flag is cleared when a download starts, this one is not.
+    void StopAlsoOn(const std::atomic<bool>& ownerFlag);
+    std::wstring ErrorText() const;
 
 private:
     // The session handle (an HINTERNET; <winhttp.h> stays out of this header).
@@ -37,6 +47,9 @@ private:
         void operator()(void* session) const;
     };
     std::unique_ptr<void, SessionCloser> session;
+    bool StopRequested() const;
+
     std::wstring errorText;
     std::atomic<bool> cancel{false};
+    const std::atomic<bool>* ownerCancel = nullptr;
 };

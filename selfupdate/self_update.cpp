@@ -7,6 +7,7 @@
 #include "app/logger.h"
 #include "base/unique_handle.h"
 #include "base/names_and_limits.h"
+#include "base/system_folder.h"
 #include "engine/patcher.h"
 #include "base/text.h"
 #include "selfupdate/version_check.h"
@@ -44,11 +45,22 @@ bool BuildReplacementCommand(const std::wstring& exePath, std::wstring& command)
 bool StartReplacementCommand(const std::wstring& exePath) {
     std::wstring command;
     if (!BuildReplacementCommand(exePath, command)) return false;
+    // The interpreter by its full path: by the command line's bare name Windows
+    // would look in this program's folder first, the game folder. Never %ComSpec%,
+    // which anyone can point elsewhere.
+    const std::wstring interpreter = SystemFolderFile(L"cmd.exe");
+    if (interpreter.empty()) return false;
+    // The interpreter's own "ping" must not come from its current directory, the
+    // game folder: with this variable present, whatever its value, Windows'
+    // cmd.exe looks for programs named without a path only along PATH. It is
+    // set in this process's environment, which the interpreter inherits, and
+    // with it the new patcher and the game that one starts.
+    SetEnvironmentVariableW(L"NoDefaultCurrentDirectoryInExePath", L"1");
 
     STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process = {};
-    if (!CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+    if (!CreateProcessW(interpreter.c_str(), &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
                         &startup, &process)) {
         return false;
     }
@@ -57,14 +69,14 @@ bool StartReplacementCommand(const std::wstring& exePath) {
     return true;
 }
 
-bool ApplySelfUpdate(const std::atomic<bool>& cancelRequested) {
+SelfUpdateStart ApplySelfUpdate(const std::atomic<bool>& cancelRequested) {
     const std::wstring exePath = OwnExecutablePath();
     const std::wstring stagingPath = exePath + kNewPatcherSuffix.wide;
     // The window stays usable while the box is open: a Close before it, or while
     // it is shown, means the user wants no restart.
     if (cancelRequested.load()) {
         DeleteFileW(stagingPath.c_str());
-        return false;
+        return SelfUpdateStart::Cancelled;
     }
     MessageBoxW(nullptr,
                 L"Dostępna jest nowa wersja patchera.\n\nPatcher zostanie teraz zaktualizowany.\n"
@@ -72,15 +84,24 @@ bool ApplySelfUpdate(const std::atomic<bool>& cancelRequested) {
                 L"Vorlen Patcher - Aktualizacja", MB_OK | MB_ICONINFORMATION);
     if (cancelRequested.load()) {
         DeleteFileW(stagingPath.c_str());
-        return false;
+        return SelfUpdateStart::Cancelled;
     }
-    StartReplacementCommand(exePath);
-    return true;
+    if (!StartReplacementCommand(exePath)) {
+        // Nothing will move it into place; the next run fetches it again.
+        DeleteFileW(stagingPath.c_str());
+        return SelfUpdateStart::Failed;
+    }
+    return SelfUpdateStart::Started;
 }
 
 bool Patcher::CheckSelfUpdate() {
     std::string body;
-    if (!http.DownloadToMemory(config.serverUrl + L"/" + config.versionFile, body)) return false;
+    // A Close stops the fetch at its next block: nothing more is asked for then.
+    if (!http.DownloadToMemory(config.serverUrl + L"/" + config.versionFile, body, HttpClient::kMaxMemoryBody,
+                               HttpClient::OnStop::Stop)) {
+        return false;
+    }
+    if (cancelRequested.load()) return false;
     std::string trimmed = TrimVersionText(body);
     if (trimmed.empty()) return false;
 

@@ -201,8 +201,9 @@ class KeyedSelfUpdate(SignedRelease):
                 self.close_window()
                 self.assertEqual(self.patcher.returncode, 0)
 
+                missing = ": HTTP Error: 404" if tamper is drop_the_signature else ""  # the client's reason
                 self.assertEqual(self.log_messages(), self.expected_start()[:7] + [
-                    "Dostępna nowa wersja patchera - aktualizacja", PATCHER_REFUSED, "Patcher zamknięty"])
+                    "Dostępna nowa wersja patchera - aktualizacja", PATCHER_REFUSED + missing, "Patcher zamknięty"])
                 self.assertEqual(self.served_since(seen), [
                     ("/fs/patcher_version.txt", 200), ("/fs/Vorlen-Patcher.exe", 200),
                     ("/fs/Vorlen-Patcher.exe.sig", 404 if tamper is drop_the_signature else 200)])

@@ -223,6 +223,26 @@ TEST_F(UpdateRunTest, CancelWhileDownloadingEndsIdle) {
     EXPECT_FALSE(FileExists(L"big.bin.tmp"));
 }
 
+TEST_F(UpdateRunTest, CloseJustBeforeAFilesTransferStopsItAndEndsTheRunCancelled) {
+    PublishList({Publish("a.bin", PatternBytes(300000, 4)), Publish("b.bin", "b")});
+    patcher.reset(new Patcher(config));
+    ASSERT_TRUE(patcher->Initialize());
+    // After the stage's own check and before the client clears its flag.
+    PatcherTestAccess::SetBeforeFileTransfer(*patcher, [this] { patcher->Cancel(); });
+    Run();
+    EXPECT_EQ(patcher->GetPhase(), UpdatePhase::Idle);
+    EXPECT_EQ(patcher->GetProgress().status, L"Anulowano");
+    std::vector<std::wstring> log = RunLog();
+    ASSERT_GE(log.size(), 3u);
+    EXPECT_EQ(std::vector<std::wstring>(log.end() - 3, log.end()),
+              std::vector<std::wstring>({L"[1/2] Pobieranie: a.bin", L"BŁĄD: Pobieranie nie powiodło się: a.bin",
+                                         L"Pobieranie anulowane"}));
+    EXPECT_FALSE(FileExists(L"a.bin"));
+    EXPECT_FALSE(FileExists(L"a.bin.tmp"));
+    std::vector<std::string> requests = served.Requests();
+    EXPECT_EQ(std::find(requests.begin(), requests.end(), "b.bin"), requests.end());
+}
+
 TEST_F(UpdateRunTest, FailedDownloadKeepsTheStageErrorOnScreenAndAcceptsANewStart) {
     PatchFile a = Publish("a.bin", "content");
     a.md5 = Md5Hex("other");

@@ -1,14 +1,19 @@
 #!/usr/bin/env python3
 """Hardening: the real patcher under Wine against a hostile server, a broken
-disk, and being killed in the middle of an update. Each case drives the program
-from outside, as a player would, and reads its log, the files and its exit code.
+disk, being killed in the middle of an update, a system without a command
+interpreter, and DLLs and a cmd.exe planted in the game folder. Each case drives
+the program from outside, as a player would, and reads its log, the files and
+its exit code.
 
 The fixtures are those of the end-to-end tests (tests/e2e/e2e_test.py); the same
 environment variables apply, plus VORLEN_HOLD_FILE, the helper that holds a file
-open without sharing."""
+open without sharing, and VORLEN_PLANTED_DLL, the DLL planted under the names of
+the patcher's libraries."""
+import collections
 import hashlib
 import os
 import random
+import re
 import shutil
 import signal
 import subprocess
@@ -17,9 +22,12 @@ import time
 import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "e2e"))
-from e2e_test import RUN_ENDINGS, PatcherAgainstMisbehavingServer, PatcherAgainstNginx, free_port  # noqa: E402
+import e2e_test  # noqa: E402
+from e2e_test import (CLOSE_SECONDS, PATCHER_DIR, RUN_ENDINGS, SOURCE, PatcherAgainstMisbehavingServer,  # noqa: E402
+                      PatcherAgainstNginx, free_port, next_version, patcher_version)
 
 HOLD_FILE = os.environ.get("VORLEN_HOLD_FILE", "")
+PLANTED_DLL = os.environ.get("VORLEN_PLANTED_DLL", "")
 EMPTY_MD5 = hashlib.md5(b"").hexdigest()
 # The client's receive time-out is 30 s; a stalled transfer ends after it.
 STALL_SECONDS = 60
@@ -53,6 +61,14 @@ class RunChecks:
             self.assertIn(path, listed, "a file the list does not name")
             with open(os.path.join(self.game, path), "rb") as f:
                 self.assertEqual(hashlib.md5(f.read()).hexdigest(), listed[path], f"{path} is not whole")
+
+    def publish_version(self, version, exe=None):
+        """A version file (and a new patcher's bytes) on the server."""
+        if exe is not None:
+            with open(os.path.join(self.server, "Vorlen-Patcher.exe"), "wb") as f:
+                f.write(exe)
+        with open(os.path.join(self.server, "patcher_version.txt"), "w") as f:
+            f.write(version + "\n")
 
     def next_run_recovers(self):
         os.remove(os.path.join(self.game, "patcher.log"))
@@ -115,6 +131,24 @@ class HostileServer(RunChecks, PatcherAgainstMisbehavingServer):
         self.set_rules([("patchlist.txt", "long/5000")])
         messages = self.run_patcher()
         self.assertEqual(messages, self.all_current_lines())
+
+    def test_a_list_or_version_file_cut_short_is_no_list_and_no_new_patcher(self):
+        # Cut after the list's second line: the files it no longer names must not pass for current.
+        shutil.copytree(self.sample, self.game)
+        for path, _, _ in self.entries[2:]:
+            os.remove(os.path.join(self.game, path))
+        two_lines = sum(len(line) + 1 for line in self.list_text.split(b"\n")[:2])
+        self.set_rules([("patchlist.txt", f"cut/{two_lines}")])
+        self.assertEqual(self.run_patcher(), self.expected_start()[:9] + [
+            "BŁĄD: Nie można pobrać patchlist: Niepełna odpowiedź serwera", "Patcher zamknięty"])
+        # A newer version cut before its last ".0" would still read as newer.
+        shutil.copytree(self.sample, self.game, dirs_exist_ok=True)
+        os.remove(os.path.join(self.game, "patcher.log"))
+        major, minor, build, _ = patcher_version().split(".")
+        self.publish_version(f"{major}.{minor}.{int(build) + 1}.0")
+        self.set_rules([("patcher_version.txt", f"cut/{len(patcher_version())}")])
+        self.assertEqual(self.run_patcher(), self.all_current_lines())
+        self.assertNotIn("/fs/Vorlen-Patcher.exe", self.served_requests())
 
     def test_a_stalled_download_times_out_into_an_error(self):
         os.makedirs(self.game)
@@ -418,6 +452,119 @@ class KilledMidUpdate(RunChecks, PatcherAgainstMisbehavingServer):
         # Every entry that a killed run left a temporary file for was downloaded
         # again, which moved that file into place.
         self.assertGameFolderHoldsTheSample()
+
+
+class SelfUpdateFromTheGameFolder(RunChecks, PatcherAgainstNginx):
+    """The real patcher in the game folder, as players run it, with a newer one on
+    the server: in a Wine prefix without cmd.exe, and beside planted DLLs and a
+    planted cmd.exe."""
+
+    def self_update(self, exe_bytes, env=None, stderr=subprocess.DEVNULL):
+        """Starts the patcher from the game folder and answers its message box."""
+        exe = os.path.join(self.game, "Vorlen-Patcher.exe")
+        shutil.copy(self.exe, exe)
+        self.publish_version(next_version(patcher_version()), exe_bytes)
+        self.start_patcher(exe, env=env, stderr=stderr)
+        self.wait_for_log(("Dostępna nowa wersja patchera - aktualizacja",))
+        self.publish_version(patcher_version())  # the restarted patcher finds itself current
+        e2e_test.EndToEndSelfUpdate.answer_the_message_box(self)
+        return exe
+
+    def test_a_replacement_that_cannot_start_is_reported_and_the_update_goes_on(self):
+        prefix = os.path.join(PATCHER_DIR, "wineprefix-without-cmd")
+        subprocess.run([os.path.join(SOURCE, "cmake", "wine-run"), "hostname.exe"], timeout=180, check=True,
+                       env=dict(self.wine_env(), WINEPREFIX=prefix), stdout=subprocess.DEVNULL)  # made on first use
+        self.addCleanup(subprocess.run, ["wineserver", "-k"], env=dict(os.environ, WINEPREFIX=prefix), timeout=30,
+                        stderr=subprocess.DEVNULL)
+        for folder in ("system32", "syswow64"):
+            if os.path.exists(os.path.join(prefix, "drive_c", "windows", folder, "cmd.exe")):
+                os.remove(os.path.join(prefix, "drive_c", "windows", folder, "cmd.exe"))
+        os.makedirs(self.game)
+        with open(self.stand_in(), "rb") as f:
+            exe = self.self_update(f.read(), env={"WINEPREFIX": prefix})
+        self.wait_for_log(("--- Pobieranie zakończone pomyślnie ---", "BŁĄD: Pobieranie nie powiodło się"))
+        self.close_window()
+        full = self.full_download_lines()
+        self.assertEqual(self.log_messages(), full[:7] + [
+            "Dostępna nowa wersja patchera - aktualizacja", "BŁĄD: Nie można uruchomić aktualizacji patchera"] + full[8:])
+        self.assertGameFolderHoldsTheSample(extra=["Vorlen-Patcher.exe"])  # no .new, the old patcher kept
+        with open(exe, "rb") as f, open(self.exe, "rb") as g:
+            self.assertEqual(f.read(), g.read())
+
+    @staticmethod
+    def imports_of(image):
+        listing = subprocess.run(["objdump", "-p", image], capture_output=True, text=True, timeout=60).stdout
+        return {name.lower() for name in re.findall(r"DLL Name: (\S+)", listing)}
+
+    def with_imports(self, names, seen):
+        """`names` and all they import, as Wine's DLLs in the test prefix do."""
+        for name in set(names) - seen:
+            seen.add(name)
+            system = os.path.join(self.prefix, "drive_c", "windows", "system32", name)
+            if os.path.exists(system):
+                self.with_imports(self.imports_of(system), seen)
+        return seen
+
+    def traced_update(self, name, env=None):
+        """A self-update and the new patcher's whole update under +loaddll: each
+        patcher's modules, and what Wine's own DLLs delay-loaded for them."""
+        with open(self.exe, "rb") as f:
+            published = f.read() + b"\0" * 4096
+        with open(os.path.join(self.work, name + ".trace"), "w+b") as trace:
+            exe = self.self_update(published, dict(env or {}, VORLEN_WINEDEBUG="+pid,+loaddll,+module"), trace)
+            self.wait_for_log(("--- Pobieranie zakończone pomyślnie ---",), alive=False)
+            windows_exe = "Z:" + exe.replace("/", "\\")
+            deadline = time.monotonic() + CLOSE_SECONDS
+            while pids := [int(line.split()[0]) for line in subprocess.run(
+                    ["ps", "-e", "-o", "pid=,args="], capture_output=True, text=True).stdout.splitlines()
+                    if line.split(None, 1)[-1] == windows_exe]:  # the new one runs in a session of its own
+                self.assertLess(time.monotonic(), deadline, "the new patcher did not close")
+                self.click_window(390, 409, pids[0])
+                time.sleep(0.5)
+            trace.seek(0)
+            text = trace.read().decode("utf-8", "replace")
+        self.assertEqual(self.log_messages(), self.full_download_lines())
+        with open(exe, "rb") as f:
+            self.assertEqual(f.read(), published, "the executable was not replaced")
+        modules = collections.defaultdict(set)
+        for pid, path in re.findall(r'^(\w+):\w+:trace:loaddll:\w+ Loaded L"(.*)" at ', text, re.M):
+            modules[pid].add(path.replace("\\\\", "\\").lower())
+        patchers = [pid for pid in modules if windows_exe.lower() in modules[pid]]
+        self.assertEqual(len(patchers), 2)
+        delayed = re.findall(r"^((\w+):\w+):trace:module:LdrResolveDelayLoadedAPI .*\n"
+                             r"(?:(?!\1:trace:module:load_dll ).*\n){0,20}"
+                             r'\1:trace:module:load_dll looking for L"([^"]+)" in \(null\)', text, re.M)
+        return ([modules[pid] - {windows_exe.lower()} for pid in patchers],
+                {dll.lower() for _, pid, dll in delayed if pid in patchers})
+
+    def test_no_planted_dll_or_interpreter_runs(self):
+        os.makedirs(self.game)
+        first, delayed = self.traced_update("clean")
+        # Planted under every name but those Windows itself never looks for in a
+        # program's folder and Wine, without KnownDLLs, would take from there before
+        # the program runs or on its own: the KnownDLLs of Windows 7 and all the
+        # program imports statically (which must be KnownDLLs), and what Wine's
+        # DLLs delay-load with all that imports (Wine resolves those along the
+        # start-up search path; Windows honours SetDefaultDllDirectories).
+        known = {f"{name}.dll" for name in (
+            "advapi32 clbcatq comdlg32 difxapi gdi32 iertutil imagehlp imm32 kernel32 lpk msctf msvcrt normaliz "
+            "nsi ole32 oleaut32 psapi sechost setupapi shell32 shlwapi urlmon user32 usp10 wininet wldap32 ws2_32"
+        ).split()}
+        direct = self.imports_of(self.exe)
+        self.assertLessEqual(direct, known)
+        left_out = known | self.with_imports(direct, set()) | self.with_imports(delayed, set())
+        planted = {p.split("\\")[-1] for paths in first for p in paths if p.endswith(".dll")} - left_out
+        self.assertLessEqual({"winhttp.dll", "gdiplus.dll"}, planted)
+        shutil.rmtree(self.game)
+        os.makedirs(self.game)
+        for dll in planted:
+            shutil.copy(PLANTED_DLL, os.path.join(self.game, dll))
+        shutil.copy(self.stand_in(), os.path.join(self.game, "cmd.exe"))
+        second, _ = self.traced_update("planted", {"WINEDLLOVERRIDES": ",".join(d[:-4] for d in planted) + "=n,b"})
+        self.assertEqual([n for n in os.listdir(self.game) if n.endswith(".ran") or n.startswith("stand-in")], [])
+        for paths in second:  # the system folder, or the side-by-side store for the manifest's common controls
+            self.assertEqual({p for p in paths if not p.startswith(("c:\\windows\\system32\\",
+                                                                     "c:\\windows\\winsxs\\"))}, set())
 
 
 if __name__ == "__main__":

@@ -5,5 +5,9 @@ target_link_options(hold_file PRIVATE -municode -static)
 target_link_libraries(hold_file PRIVATE shell32)
 target_include_directories(hold_file PRIVATE ${PROJECT_SOURCE_DIR})
 
-set(VORLEN_E2E_EXTRA_ENVIRONMENT "VORLEN_HOLD_FILE=$<TARGET_FILE:hold_file>")
+# The proxy DLL that the planting case puts into the game folder under many names.
+add_library(planted_dll SHARED ${CMAKE_CURRENT_LIST_DIR}/planted_dll.c)
+
+set(VORLEN_E2E_EXTRA_ENVIRONMENT
+    "VORLEN_HOLD_FILE=$<TARGET_FILE:hold_file>;VORLEN_PLANTED_DLL=$<TARGET_FILE:planted_dll>")
 vorlen_add_e2e_test(hardening ${CMAKE_CURRENT_LIST_DIR}/hardening_test.py)

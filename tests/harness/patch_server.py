@@ -8,6 +8,7 @@
   /nolength/<path>             the file without Content-Length (closes after it)
   /empty/<anything>            200 with an empty body
   /cut/<n>/<path>              announces the whole file, sends <n> bytes, drops the connection
+  /reset/<n>/<path>            the file without Content-Length: <n> bytes, then a reset connection
   /slow/<ms>/<path>            the file in 8 KiB pieces, <ms> apart
   /stall/<seconds>/<path>      headers, then nothing for <seconds>, then drops the connection
   /gate/<name>/<path>          nothing until the file <root>/<name> exists, then the file <path>
@@ -31,7 +32,9 @@ import argparse
 import fnmatch
 import http.server
 import os
+import socket
 import socketserver
+import struct
 import sys
 import threading
 import time
@@ -151,6 +154,19 @@ class Handler(http.server.BaseHTTPRequestHandler):
         self.wfile.flush()
         self.close_connection = True
 
+    def _reset(self, rest):
+        body = self._file("/".join(rest[1:]))
+        if body is None:
+            return self._not_found()
+        self._head(200, None)
+        self.wfile.write(body[: int(rest[0])])
+        self.wfile.flush()
+        time.sleep(0.2)  # the bytes leave before the reset
+        # Closing with a zero linger time sends RST instead of FIN.
+        self.connection.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
+        self.connection.close()
+        self.close_connection = True
+
     def _slow(self, rest):
         delay = min(int(rest[0]) / 1000.0, MAX_SLEEP)
         body = self._file("/".join(rest[1:]))
@@ -219,7 +235,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
         self._static(rest[0])
 
 
-KINDS = {"noanswer", "status", "redirect", "nolength", "empty", "cut", "slow", "stall", "gate",
+KINDS = {"noanswer", "status", "redirect", "nolength", "empty", "cut", "reset", "slow", "stall", "gate",
          "long", "huge", "endless", "same", "away"}
 
 

@@ -327,6 +327,23 @@ TEST_F(HttpClientTest, MemoryDownloadRefusesAnEndlessBody) {
     EXPECT_TRUE(body.empty());
 }
 
+TEST_F(HttpClientTest, MemoryBodyCutShortOrEndedByAFailedReadIsAFailure) {
+    const std::string list = PatternBytes(30000, 11);
+    served.Put("list.txt", list);
+    std::string body = "stale";
+    EXPECT_FALSE(client.DownloadToMemory(Url(L"cut/20000/", L"list.txt"), body));
+    EXPECT_EQ(client.ErrorText(), L"Niepełna odpowiedź serwera");
+    EXPECT_TRUE(body.empty());
+    // Without Content-Length only a failed read is a failure.
+    ASSERT_TRUE(client.DownloadToMemory(Url(L"nolength/", L"list.txt"), body));
+    EXPECT_FALSE(client.DownloadToMemory(Url(L"reset/20000/", L"list.txt"), body));
+    EXPECT_EQ(client.ErrorText(), L"Niepełna odpowiedź serwera");
+    EXPECT_TRUE(body.empty());
+    // Signatures are read with a limit of their own.
+    EXPECT_FALSE(client.DownloadToMemory(Url(L"list.txt"), body, 1024));
+    EXPECT_EQ(client.ErrorText(), L"Odpowiedź serwera jest zbyt duża (ponad 1 KiB)");
+}
+
 TEST_F(HttpClientTest, MemoryBodyLongerThanContentLengthIsCutAtTheAnnouncedLength) {
     served.Put("list.txt", "a.bin abc 1\n");
     std::string body;

@@ -60,11 +60,15 @@ TEST(ReplacementCommand, RealCommandInterpreterSwapsTheExecutableAndStartsIt) {
     EXPECT_EQ(ReadBytes(exe), newBytes);
     EXPECT_FALSE(FileExists(exe + L".new"));
     std::istringstream report(ReadBytes(L"stand-in-started.txt"));
-    std::string module, commandLine, startedIn;
+    std::string module, commandLine, startedIn, noCurrentDirectory;
     std::getline(report, module);
     std::getline(report, commandLine);
     std::getline(report, startedIn);
+    std::getline(report, noCurrentDirectory);
     EXPECT_EQ(Utf8(startedIn), folder) << "the new patcher runs in the old one's folder";
+    // What keeps Windows' cmd.exe from running a "ping" out of the game folder
+    // (Wine's ignores it) reaches the interpreter and, through it, the new patcher.
+    EXPECT_NE(noCurrentDirectory, "-");
     Sleep(500);  // let the command interpreter end before the folder goes
 }
 
@@ -239,7 +243,7 @@ TEST_F(WholeSelfUpdate, PublishedPatcherReplacesTheRunningOneAndStartsIt) {
 }
 
 TEST_F(WholeSelfUpdate, CloseWhileTheMessageBoxIsOpenStartsNothing) {
-    // After the box the run goes on with the list, and the check ends it as cancelled.
+    // The run ends with the box: the list is never asked for.
     PatchFile entry = served.Publish("dane/plik.bin", "bytes");
     const std::string list = entry.path + " " + entry.md5 + " " + std::to_string(entry.size) + "\n";
     served.Put("patchlist.txt", list);
@@ -250,16 +254,10 @@ TEST_F(WholeSelfUpdate, CloseWhileTheMessageBoxIsOpenStartsNothing) {
     EXPECT_EQ(result.exitRequested, "0");
     EXPECT_EQ(Utf8(result.status), L"Anulowano");
     std::vector<std::wstring> log = ReadLogMessages(folder + L"\\patcher.log");
-    std::vector<std::wstring> tail(log.end() - std::min<size_t>(log.size(), 8), log.end());
+    std::vector<std::wstring> tail(log.end() - std::min<size_t>(log.size(), 3), log.end());
     EXPECT_EQ(tail, std::vector<std::wstring>({L"Dostępna nowa wersja patchera - aktualizacja",
-                                               L"Aktualizacja patchera anulowana",
-                                               L"Pobieranie listy plików...",
-                                               L"Patchlist pobrany, rozmiar: " +
-                                                   std::to_wstring(list.size()) + L" bajtów",
-                                               L"Sparsowano plików: 1",
-                                               L"Sprawdzanie plików lokalnych...",
-                                               L"Anulowano przez użytkownika",
-                                               L"Patcher zamknięty"}));
+                                               L"Aktualizacja patchera anulowana", L"Patcher zamknięty"}));
+    EXPECT_EQ(served.Requests(), std::vector<std::string>({"patcher_version.txt", "Vorlen-Patcher.exe"}));
     EXPECT_FALSE(FileExists(exe + L".new")) << "the staged patcher was kept";
     // A started replacement command would delete the old program within seconds.
     EXPECT_FALSE(WaitFor([&] { return !FileExists(exe) || FileExists(folder + L"\\stand-in-started.txt"); },

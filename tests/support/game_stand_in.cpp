@@ -1,6 +1,7 @@
 // A stand-in for the game (and for a newly published patcher) in the tests.
 // Started, it writes "stand-in-started.txt" into its current directory: its own
-// path, its command line and its current directory, one per line (UTF-8). With
+// path, its command line, its current directory and the value of the variable
+// NoDefaultCurrentDirectoryInExePath ("-" when absent), one per line (UTF-8). With
 // the argument "wait N" it then stays alive for N seconds, so a test can find it
 // among the running processes.
 #include <windows.h>
@@ -27,7 +28,11 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR arguments, int) {
     GetModuleFileNameW(nullptr, module, MAX_PATH * 2);
     wchar_t folder[MAX_PATH * 2] = {};
     GetCurrentDirectoryW(MAX_PATH * 2, folder);
-    std::string report = ToUtf8(module) + "\n" + ToUtf8(GetCommandLineW()) + "\n" + ToUtf8(folder) + "\n";
+    wchar_t variable[64] = {};
+    const DWORD length = GetEnvironmentVariableW(L"NoDefaultCurrentDirectoryInExePath", variable, 64);
+    const std::wstring noCurrentDirectory = length > 0 && length < 64 ? variable : L"-";
+    std::string report = ToUtf8(module) + "\n" + ToUtf8(GetCommandLineW()) + "\n" + ToUtf8(folder) + "\n" +
+                         ToUtf8(noCurrentDirectory) + "\n";
 
     UniqueFile file(CreateFileW(L"stand-in-started.txt.part", GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                 FILE_ATTRIBUTE_NORMAL, nullptr));

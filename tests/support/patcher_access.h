@@ -20,6 +20,9 @@ public:
     static void SetFileDigest(Patcher& p, std::function<std::string(const std::wstring&)> digest) {
         p.fileDigest = std::move(digest);
     }
+    static void SetBeforeFileTransfer(Patcher& p, std::function<void()> hook) {
+        p.beforeFileTransfer = std::move(hook);
+    }
     static void StartSpeedSampling(Patcher& p, uint64_t tick) {
         p.lastTick = tick;
         p.lastBytes = 0;
