@@ -8,11 +8,14 @@ WindowsBuild class also runs the Windows build under Wine (cmake/wine-run)."""
 import hashlib
 import os
 import resource
+import select
 import shutil
 import signal
+import socket
 import subprocess
 import sys
 import tempfile
+import time
 import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools", "sample-game"))
@@ -72,8 +75,57 @@ class ToolFixture(unittest.TestCase):
     def staging_leftovers(self):
         found = []
         for folder, _, names in os.walk(self.server):
-            found += [os.path.join(folder, n) for n in names if n.startswith(".vorlen-publish-")]
+            found += [os.path.join(folder, n) for n in names
+                      if n.startswith(".vorlen-publish-") and n.endswith(".part")]
         return found
+
+    def served_names(self):
+        """The server folder's top names, without the tool's own record and lock."""
+        return sorted(n for n in os.listdir(self.server) if not n.startswith(".vorlen-publish-"))
+
+    def read_server(self, path):
+        with open(os.path.join(self.server, path), "rb") as f:
+            return f.read()
+
+    def start_held_publish(self, *extra):
+        """Starts a publish that stops at its first progress line, after 1000 files:
+        its stderr is a pipe already full. Returns the process once it holds the
+        server folder's lock (which it takes after scanning the game folder) and a
+        function that lets it go on and returns its exit status and stderr."""
+        read_end, write_end = os.pipe()
+        os.set_blocking(write_end, False)
+        for block in (b"." * 65536, b"."):
+            try:
+                while True:
+                    os.write(write_end, block)
+            except BlockingIOError:
+                pass
+        os.set_blocking(write_end, True)
+        process = subprocess.Popen([TOOL, *extra, self.game, self.server], stdout=subprocess.DEVNULL,
+                                   stderr=write_end)
+        os.close(write_end)
+        self.addCleanup(os.close, read_end)
+        self.addCleanup(lambda: process.poll() is not None or (process.kill(), process.wait()))
+        lock = os.path.join(self.server, ".vorlen-publish-lock")
+        deadline = time.monotonic() + TIMEOUT
+        while time.monotonic() < deadline and process.poll() is None:
+            if os.path.exists(lock):
+                with open(lock, "rb") as f:
+                    if f"pid {process.pid}\n".encode() in f.read():
+                        break
+            time.sleep(0.02)
+        self.assertIsNone(process.poll(), "the held publish ended early")
+
+        def release():
+            text = b""
+            while time.monotonic() < deadline:
+                ready, _, _ = select.select([read_end], [], [], max(0.0, deadline - time.monotonic()))
+                chunk = os.read(read_end, 65536) if ready else b""
+                if not chunk:
+                    break
+                text += chunk
+            return process.wait(max(1.0, deadline - time.monotonic())), text.lstrip(b".").decode(errors="replace")
+        return process, release
 
 
 class PublishedFolder(ToolFixture):
@@ -134,7 +186,7 @@ class PublishedFolder(ToolFixture):
     def test_without_patcher_options_no_version_file_is_written(self):
         self.put("a.txt", b"a")
         self.assertPublished(self.publish())
-        self.assertEqual(sorted(os.listdir(self.server)), ["a.txt", "patchlist.txt"])
+        self.assertEqual(self.served_names(), ["a.txt", "patchlist.txt"])
 
     def test_publishing_again_lists_the_game_folder_as_it_is_now(self):
         self.put("keep.txt", b"same")
@@ -164,7 +216,7 @@ class PublishedFolder(ToolFixture):
         def stamps():
             found = {}
             for folder, _, names in os.walk(self.server):
-                for name in names:
+                for name in set(names) - {".vorlen-publish-lock"}:  # rewritten by every publish
                     info = os.stat(os.path.join(folder, name))
                     found[os.path.relpath(os.path.join(folder, name), self.server)] = (info.st_ino, info.st_mtime_ns)
             return found
@@ -184,7 +236,8 @@ class PublishedFolder(ToolFixture):
         self.assertPublished(self.publish("--patcher-version", "1.0.6.0", "--patcher-exe", exe))
         after = stamps()
         changed = sorted(path for path in after if after[path] != before.get(path))
-        self.assertEqual(changed, ["data/grows.dat", "data/new.dat", "data/same-size.dat", "patchlist.txt"])
+        self.assertEqual(changed, [".vorlen-publish-state", "data/grows.dat", "data/new.dat", "data/same-size.dat",
+                                   "patchlist.txt"])
         for path in ("data/same-size.dat", "data/grows.dat", "data/new.dat", "same.pak"):
             with open(os.path.join(self.server, path), "rb") as f, open(os.path.join(self.game, path), "rb") as g:
                 self.assertEqual(f.read(), g.read(), path)
@@ -374,7 +427,8 @@ class AtomicWrite(ToolFixture):
         self.put("big.pak", pattern(100000, 3))
         result = self.publish(limit_file_bytes=65536)
         self.assertEqual(result.returncode, 1, result.stderr)
-        self.assertIn(b"the list was not changed", result.stderr)
+        self.assertIn(b"patchlist.txt still names the previous release, and no changed file is in place yet",
+                      result.stderr)
         self.assertEqual(self.list_bytes(), self.previous_list)
         self.assertFalse(os.path.exists(os.path.join(self.server, "big.pak")))
         self.assertEqual(self.staging_leftovers(), [])

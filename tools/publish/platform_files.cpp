@@ -5,9 +5,12 @@
 #ifdef _WIN32
 #include <windows.h>
 
+#include <system_error>
+
 #include "base/unique_handle.h"
 #else
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -63,7 +66,44 @@ KernelCopy CopyInKernel(const fs::path&, const fs::path&, uint64_t,
 
 void StartWriteBack(const fs::path&) {}
 
-void FlushAllToDisk() {}
+// Flushing a whole volume needs an administrator, so each copy is flushed on its
+// own, after the batch: by then the cache has written most of it back.
+bool FlushCopiesToDisk(const fs::path&, const std::vector<fs::path>& copies, std::string& error) {
+    for (const fs::path& copy : copies) {
+        UniqueHandle<FileHandleTraits> file(CreateFileW(copy.c_str(), GENERIC_WRITE,
+                                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                                        nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!file || !FlushFileBuffers(file.Get())) {
+            error = "cannot flush " + DisplayPath(copy) + " to disk: " +
+                    std::system_category().message(static_cast<int>(GetLastError()));
+            return false;
+        }
+    }
+    return true;
+}
+
+const char kFileStampSystem[] = "windows";
+
+bool ReadFileStamp(const fs::path& path, bool followLink, FileStamp& stamp) {
+    // Opening for attributes alone neither reads the file nor gets in a reader's way.
+    const DWORD flags = FILE_FLAG_BACKUP_SEMANTICS | (followLink ? 0 : FILE_FLAG_OPEN_REPARSE_POINT);
+    UniqueHandle<FileHandleTraits> file(CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES,
+                                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                                    nullptr, OPEN_EXISTING, flags, nullptr));
+    BY_HANDLE_FILE_INFORMATION info;
+    FILE_BASIC_INFO basic;
+    if (!file || !GetFileInformationByHandle(file.Get(), &info) ||
+        (info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0 ||
+        !GetFileInformationByHandleEx(file.Get(), FileBasicInfo, &basic, sizeof basic)) {
+        return false;
+    }
+    auto join = [](DWORD high, DWORD low) { return static_cast<uint64_t>(high) << 32 | low; };
+    stamp.size = join(info.nFileSizeHigh, info.nFileSizeLow);
+    stamp.modified = join(info.ftLastWriteTime.dwHighDateTime, info.ftLastWriteTime.dwLowDateTime);
+    stamp.changed = static_cast<uint64_t>(basic.ChangeTime.QuadPart);
+    stamp.id = join(info.nFileIndexHigh, info.nFileIndexLow);
+    return true;
+}
 
 #else
 
@@ -158,6 +198,32 @@ void StartWriteBack(const fs::path& path) {
     if (file.Get() >= 0) ::sync_file_range(file.Get(), 0, 0, SYNC_FILE_RANGE_WRITE);
 }
 
-void FlushAllToDisk() { ::sync(); }
+bool FlushCopiesToDisk(const fs::path& serverFolder, const std::vector<fs::path>& copies, std::string& error) {
+    if (copies.empty()) return true;
+    // One call for the file system the server folder is on, not every file system
+    // of the machine; it also reports a copy whose write-back failed.
+    Descriptor folder(::open(serverFolder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (folder.Get() < 0 || ::syncfs(folder.Get()) != 0) {
+        error = "cannot flush the copies in " + DisplayPath(serverFolder) + " to disk: " + std::strerror(errno);
+        return false;
+    }
+    return true;
+}
+
+const char kFileStampSystem[] = "linux";
+
+bool ReadFileStamp(const fs::path& path, bool followLink, FileStamp& stamp) {
+    struct stat info;
+    const int result = followLink ? ::stat(path.c_str(), &info) : ::lstat(path.c_str(), &info);
+    if (result != 0 || !S_ISREG(info.st_mode)) return false;
+    auto nanoseconds = [](const timespec& time) {
+        return static_cast<uint64_t>(time.tv_sec) * 1000000000u + static_cast<uint64_t>(time.tv_nsec);
+    };
+    stamp.size = static_cast<uint64_t>(info.st_size);
+    stamp.modified = nanoseconds(info.st_mtim);
+    stamp.changed = nanoseconds(info.st_ctim);
+    stamp.id = static_cast<uint64_t>(info.st_ino);
+    return true;
+}
 
 #endif

@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <functional>
 #include <string>
+#include <vector>
 
 // The few places where the tool's file handling differs between Linux and Windows.
 
@@ -35,6 +36,27 @@ KernelCopy CopyInKernel(const std::filesystem::path& source, const std::filesyst
 // Starts writing a finished file's bytes to the disk without waiting for it, so
 // that the flush after a batch of copies finds little left to do.
 void StartWriteBack(const std::filesystem::path& path);
-// Flushes every file written so far, at once: after a batch of copies, before the
-// list that names them goes out.
-void FlushAllToDisk();
+// Flushes the copies renamed into `serverFolder` (their paths given) to the disk,
+// at once after a batch of copies and before the list that names them goes out:
+// on Linux the whole file system the folder is on, on Windows each file.
+bool FlushCopiesToDisk(const std::filesystem::path& serverFolder, const std::vector<std::filesystem::path>& copies,
+                       std::string& error);
+
+// What tells one file's content apart without reading it: its size, its
+// modification time at the system's full resolution, the time of its last change
+// of any kind (content, times, attributes; nothing sets it back), and its file id
+// (the inode, or Windows' file index). Times and ids are as the system gives them
+// (nanoseconds and inodes on Linux, 100-ns ticks and file indexes on Windows), so
+// stamps are compared only with stamps from the same system.
+struct FileStamp {
+    uint64_t size = 0;
+    uint64_t modified = 0;
+    uint64_t changed = 0;
+    uint64_t id = 0;
+};
+// The name of the system whose stamps these are, as the record of placed files
+// keeps it.
+extern const char kFileStampSystem[];
+// False when `path` is missing or is not a regular file; with `followLink` false
+// a symbolic link is not a regular file either.
+bool ReadFileStamp(const std::filesystem::path& path, bool followLink, FileStamp& stamp);

@@ -11,6 +11,7 @@
 #include "base/hex.h"
 #include "tools/publish/md5.h"
 #include "tools/publish/platform_files.h"
+#include "tools/publish/tool_files.h"
 
 namespace fs = std::filesystem;
 
@@ -25,7 +26,7 @@ public:
         std::mt19937_64 random((static_cast<uint64_t>(seed()) << 32) ^ seed());
         std::array<unsigned char, 8> noise;
         for (unsigned char& byte : noise) byte = static_cast<unsigned char>(random());
-        path = target.parent_path() / (".vorlen-publish-" + ToHex(noise) + ".part");
+        path = target.parent_path() / (kToolFilePrefix + ToHex(noise) + kStagingSuffix);
     }
     ~StagingFile() {
         if (!committed) {
@@ -93,8 +94,14 @@ bool ReadWholeFile(const fs::path& path, std::string& bytes, uint64_t maxSize) {
 
 namespace {
 
+std::string GrewMessage(const fs::path& file, uint64_t size) {
+    return DisplayPath(file) + " grew past its " + std::to_string(size) +
+           " bytes while it was being published; is something still writing it?";
+}
+
 // Reads `source` to its end through the digest, handing every block to `sink`
-// (when given). Fails when more than `maxSize` bytes arrive (the file grew).
+// (when given). Fails when more than `maxSize` bytes arrive (the file grew);
+// reads at most one byte more to tell.
 bool ReadWithDigest(const fs::path& source, uint64_t maxSize, const CopyProgress& onProgress,
                     const std::function<bool(const char*, size_t)>& sink, CopiedFile& digested,
                     std::string& error) {
@@ -108,12 +115,13 @@ bool ReadWithDigest(const fs::path& source, uint64_t maxSize, const CopyProgress
     uint64_t done = 0;
     std::vector<char> buffer(1 << 20);
     while (in) {
-        in.read(buffer.data(), static_cast<std::streamsize>(buffer.size()));
+        const uint64_t room = maxSize - done + 1;
+        in.read(buffer.data(), static_cast<std::streamsize>(room < buffer.size() ? room : buffer.size()));
         const std::streamsize got = in.gcount();
         if (got <= 0) break;
         done += static_cast<uint64_t>(got);
         if (done > maxSize) {
-            error = DisplayPath(source) + " grew past its size while it was being published";
+            error = GrewMessage(source, maxSize);
             return false;
         }
         md5.Update(buffer.data(), static_cast<size_t>(got));
@@ -136,8 +144,9 @@ bool DigestFile(const fs::path& source, uint64_t maxSize, const CopyProgress& on
     return ReadWithDigest(source, maxSize, onProgress, nullptr, digested, error);
 }
 
-bool CopyFileWithDigest(const fs::path& source, const fs::path& target, uint64_t maxSize,
-                        const CopyProgress& onProgress, CopiedFile& copied, std::string& error) {
+bool CopyFileWithDigest(const fs::path& source, const fs::path& target, uint64_t expectedSize,
+                        const CopyProgress& onProgress, const CopyCheck& check, CopiedFile& copied,
+                        std::string& error) {
     if (!MakeParentFolder(target, error)) return false;
     StagingFile staging(target);
     // Where the kernel copies, the digest is of the copy itself, read back from
@@ -151,13 +160,9 @@ bool CopyFileWithDigest(const fs::path& source, const fs::path& target, uint64_t
         if (onProgress) onProgress(readBack);
         return true;
     };
-    const KernelCopy kernel = CopyInKernel(source, staging.Path(), maxSize + 1, digest, inKernel, error);
+    const KernelCopy kernel = CopyInKernel(source, staging.Path(), expectedSize + 1, digest, inKernel, error);
     if (kernel == KernelCopy::Failed) return false;
     if (kernel == KernelCopy::Done) {
-        if (inKernel > maxSize) {
-            error = DisplayPath(source) + " grew past its size while it was being published";
-            return false;
-        }
         copied.md5 = ToHex(md5.Finish());
         copied.size = inKernel;
     } else {
@@ -173,7 +178,7 @@ bool CopyFileWithDigest(const fs::path& source, const fs::path& target, uint64_t
             error = "cannot write " + DisplayPath(target) + Reason();
             return false;
         };
-        if (!ReadWithDigest(source, maxSize, onProgress, write, copied, error)) return false;
+        if (!ReadWithDigest(source, expectedSize, onProgress, write, copied, error)) return false;
         errno = 0;
         out.close();
         if (out.fail()) {
@@ -182,7 +187,36 @@ bool CopyFileWithDigest(const fs::path& source, const fs::path& target, uint64_t
         }
         StartWriteBack(staging.Path());
     }
+    // A source still being written, or a file system whose copy stops early,
+    // would otherwise put other bytes in place than the ones chosen.
+    if (copied.size > expectedSize) {
+        error = GrewMessage(source, expectedSize);
+        return false;
+    }
+    if (copied.size < expectedSize) {
+        error = DisplayPath(source) + " gave only " + std::to_string(copied.size) + " of its " +
+                std::to_string(expectedSize) + " bytes while it was being published; is something still writing it?";
+        return false;
+    }
+    if (check && !check(error)) return false;
     return staging.Commit(false, error);
+}
+
+size_t RemoveLeftoverStagingFiles(const fs::path& folder) {
+    const std::string prefix = kToolFilePrefix;
+    const std::string suffix = kStagingSuffix;
+    std::vector<fs::path> leftovers;
+    std::error_code code;
+    for (fs::recursive_directory_iterator it(folder, code), end; !code && it != end; it.increment(code)) {
+        const std::string name = it->path().filename().string();
+        if (name.size() > prefix.size() + suffix.size() && name.compare(0, prefix.size(), prefix) == 0 &&
+            name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0) {
+            leftovers.push_back(it->path());
+        }
+    }
+    size_t removed = 0;
+    for (const fs::path& leftover : leftovers) removed += fs::remove(leftover, code) ? 1 : 0;
+    return removed;
 }
 
 bool WriteFileAtomically(const fs::path& target, const std::string& content, const ContentCheck& check,
