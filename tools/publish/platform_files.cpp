@@ -14,7 +14,10 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <condition_variable>
 #include <cstring>
+#include <mutex>
+#include <thread>
 #include <vector>
 #endif
 
@@ -64,7 +67,11 @@ KernelCopy CopyInKernel(const fs::path&, const fs::path&, uint64_t,
     return KernelCopy::Unsupported;
 }
 
-void StartWriteBack(const fs::path&) {}
+// Windows' cache manager writes a file back soon after it is closed.
+struct BackgroundFlush::Worker {};
+BackgroundFlush::BackgroundFlush(const fs::path&) {}
+BackgroundFlush::~BackgroundFlush() = default;
+void BackgroundFlush::Copied(uint64_t) {}
 
 // Flushing a whole volume needs an administrator, so each copy is flushed on its
 // own, after the batch: by then the cache has written most of it back.
@@ -177,7 +184,7 @@ KernelCopy CopyInKernel(const fs::path& source, const fs::path& target, uint64_t
         }
         copied += static_cast<uint64_t>(got);
     }
-    std::vector<char> buffer(1 << 20);
+    std::vector<char> buffer(copied < (1u << 20) ? static_cast<size_t>(copied) : (1u << 20));
     for (uint64_t offset = 0; offset < copied;) {
         const ssize_t got = ::pread(out.Get(), buffer.data(), buffer.size(), static_cast<off_t>(offset));
         if (got <= 0) {
@@ -188,14 +195,62 @@ KernelCopy CopyInKernel(const fs::path& source, const fs::path& target, uint64_t
         if (!readBack(buffer.data(), static_cast<size_t>(got))) return KernelCopy::Failed;
         offset += static_cast<uint64_t>(got);
     }
-    ::sync_file_range(out.Get(), 0, 0, SYNC_FILE_RANGE_WRITE);
     return KernelCopy::Done;
 }
 
-void StartWriteBack(const fs::path& path) {
-    // Best effort: the flush that follows the batch is what the release relies on.
-    Descriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-    if (file.Get() >= 0) ::sync_file_range(file.Get(), 0, 0, SYNC_FILE_RANGE_WRITE);
+// The flushes run on a thread of their own: syncfs hands the writing to the
+// kernel's flusher threads and only waits for them, so the copying thread neither
+// waits for the disk nor does the disk's work.
+struct BackgroundFlush::Worker {
+    std::mutex mutex;
+    std::condition_variable changed;
+    uint64_t unflushed = 0;
+    bool stopping = false;
+    Descriptor folder;
+    std::thread thread;
+
+    explicit Worker(const fs::path& serverFolder)
+        : folder(::open(serverFolder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)) {}
+
+    void Run() {
+        std::unique_lock<std::mutex> lock(mutex);
+        for (;;) {
+            changed.wait(lock, [&] { return stopping || unflushed >= kFlushStep; });
+            if (stopping) return;
+            unflushed = 0;
+            lock.unlock();
+            ::syncfs(folder.Get());  // best effort: FlushCopiesToDisk is what the release relies on
+            lock.lock();
+        }
+    }
+};
+
+BackgroundFlush::BackgroundFlush(const fs::path& serverFolder) : worker(new Worker(serverFolder)) {
+    if (worker->folder.Get() < 0) {
+        worker.reset();
+        return;
+    }
+    worker->thread = std::thread([this] { worker->Run(); });
+}
+
+BackgroundFlush::~BackgroundFlush() {
+    if (!worker) return;
+    {
+        std::lock_guard<std::mutex> lock(worker->mutex);
+        worker->stopping = true;
+    }
+    worker->changed.notify_one();
+    worker->thread.join();
+}
+
+void BackgroundFlush::Copied(uint64_t bytes) {
+    if (!worker) return;
+    {
+        std::lock_guard<std::mutex> lock(worker->mutex);
+        worker->unflushed += bytes;
+        if (worker->unflushed < kFlushStep) return;
+    }
+    worker->changed.notify_one();
 }
 
 bool FlushCopiesToDisk(const fs::path& serverFolder, const std::vector<fs::path>& copies, std::string& error) {

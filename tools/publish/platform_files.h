@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -24,18 +25,32 @@ bool SyncFileToDisk(const std::filesystem::path& path);
 void SyncFolderToDisk(const std::filesystem::path& folder);
 // Copies `source` into a new file `target` inside the kernel, the bytes never
 // passing through this process on the way, and stops after `limit` bytes; then
-// hands the copy's bytes, read back from the page cache, to `readBack` and
-// starts writing them to the disk (see StartWriteBack). `Unsupported` (nothing
-// written) where the system or the file systems cannot; `Failed` with `error`
-// set otherwise.
+// hands the copy's bytes, read back from the page cache, to `readBack`.
+// `Unsupported` (nothing written) where the system or the file systems cannot;
+// `Failed` with `error` set otherwise.
 enum class KernelCopy { Done, Unsupported, Failed };
 KernelCopy CopyInKernel(const std::filesystem::path& source, const std::filesystem::path& target,
                         uint64_t limit, const std::function<bool(const char*, size_t)>& readBack,
                         uint64_t& copied, std::string& error);
 
-// Starts writing a finished file's bytes to the disk without waiting for it, so
-// that the flush after a batch of copies finds little left to do.
-void StartWriteBack(const std::filesystem::path& path);
+// Has the system write a batch of copies to the disk while the batch is still
+// being made, so that FlushCopiesToDisk finds little left to do, without the
+// copying thread ever waiting for the disk or doing its work. Told of each copy;
+// stops when destroyed. Linux asks for it every so many bytes; Windows' cache
+// needs no asking.
+class BackgroundFlush {
+public:
+    explicit BackgroundFlush(const std::filesystem::path& serverFolder);
+    ~BackgroundFlush();
+    BackgroundFlush(const BackgroundFlush&) = delete;
+    BackgroundFlush& operator=(const BackgroundFlush&) = delete;
+    void Copied(uint64_t bytes);
+
+private:
+    static constexpr uint64_t kFlushStep = 64ull << 20;
+    struct Worker;
+    std::unique_ptr<Worker> worker;
+};
 // Flushes the copies renamed into `serverFolder` (their paths given) to the disk,
 // at once after a batch of copies and before the list that names them goes out:
 // on Linux the whole file system the folder is on, on Windows each file.

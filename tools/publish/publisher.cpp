@@ -2,6 +2,7 @@
 
 #include <fstream>
 #include <map>
+#include <memory>
 #include <system_error>
 #include <vector>
 
@@ -365,6 +366,7 @@ private:
 
     bool PlaceFiles() {
         ProgressLines progress(err, options.quiet, files.size(), totalBytes);
+        if (!options.dryRun) flush.reset(new BackgroundFlush(options.serverFolder));
         uint64_t bytesDone = 0;
         for (const FileToPlace& file : files) {
             auto onBytes = [&](uint64_t fileBytes) { progress.Report(entries.size(), bytesDone + fileBytes); };
@@ -389,6 +391,7 @@ private:
         }
         if (options.dryRun) return true;
         // The copies reach the disk before any file that points players at them.
+        flush.reset();
         std::string error;
         if (!FlushCopiesToDisk(options.serverFolder, writtenPaths, error)) return FailPartWay(error);
         return true;
@@ -417,6 +420,7 @@ private:
         }
         if (!WriteFileInPlace(file, onBytes, placed, error)) return FailPartWay(error);
         writtenPaths.push_back(file.target);
+        flush->Copied(file.sourceStamp.size);
         next.files[file.key] = placed;
         ++filesWritten;
         return true;
@@ -632,6 +636,7 @@ private:
     PublishRecord next;
 
     std::vector<PatchFile> entries;
+    std::unique_ptr<BackgroundFlush> flush;  // while files are copied
     std::vector<fs::path> writtenPaths;
     std::vector<std::string> plannedWrites;
     size_t filesWritten = 0;

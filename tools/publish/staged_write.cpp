@@ -4,7 +4,6 @@
 #include <cerrno>
 #include <cstring>
 #include <fstream>
-#include <random>
 #include <system_error>
 #include <vector>
 
@@ -18,15 +17,19 @@ namespace fs = std::filesystem;
 namespace {
 
 // A temporary file beside the target; removed when the scope ends unless it was
-// renamed into place.
+// renamed into place. Its name comes from the target's: one publish at a time
+// holds the server folder and writes one file at a time, so no two staging files
+// meet, and what a stopped publish left is removed before the next one writes.
 class StagingFile {
 public:
     explicit StagingFile(const fs::path& target) : target(target) {
-        std::random_device seed;
-        std::mt19937_64 random((static_cast<uint64_t>(seed()) << 32) ^ seed());
-        std::array<unsigned char, 8> noise;
-        for (unsigned char& byte : noise) byte = static_cast<unsigned char>(random());
-        path = target.parent_path() / (kToolFilePrefix + ToHex(noise) + kStagingSuffix);
+        // FNV-1a over the target's name: short, and the same for the same name.
+        uint64_t hash = 14695981039346656037ull;
+        const fs::path::string_type name = target.filename().native();
+        for (const auto c : name) hash = (hash ^ static_cast<uint64_t>(c)) * 1099511628211ull;
+        std::array<unsigned char, 8> digits;
+        for (size_t i = 0; i < digits.size(); ++i) digits[i] = static_cast<unsigned char>(hash >> (8 * i));
+        path = target.parent_path() / (kToolFilePrefix + ToHex(digits) + kStagingSuffix);
     }
     ~StagingFile() {
         if (!committed) {
@@ -113,7 +116,9 @@ bool ReadWithDigest(const fs::path& source, uint64_t maxSize, const CopyProgress
     }
     Md5 md5;
     uint64_t done = 0;
-    std::vector<char> buffer(1 << 20);
+    // Sized for the file: most game files are small, and a fresh megabyte costs
+    // page faults every time.
+    std::vector<char> buffer(maxSize < (1u << 20) ? static_cast<size_t>(maxSize) + 1 : (1u << 20));
     while (in) {
         const uint64_t room = maxSize - done + 1;
         in.read(buffer.data(), static_cast<std::streamsize>(room < buffer.size() ? room : buffer.size()));
@@ -185,7 +190,6 @@ bool CopyFileWithDigest(const fs::path& source, const fs::path& target, uint64_t
             error = "cannot write " + DisplayPath(target) + Reason();
             return false;
         }
-        StartWriteBack(staging.Path());
     }
     // A source still being written, or a file system whose copy stops early,
     // would otherwise put other bytes in place than the ones chosen.
