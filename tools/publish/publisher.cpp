@@ -252,8 +252,7 @@ public:
         ReadWhatIsInPlace();
         if (!PlaceFiles()) return false;
         if (options.dryRun) return DryRunReport();
-        if (!PublishListAndSignatures()) return false;
-        RemoveSignaturesIfAsked();
+        if (!PublishListAndSignatures() || !RemoveSignaturesIfAsked()) return false;
         SaveRecord(true);
         PrintSummary();
         return true;
@@ -374,6 +373,7 @@ private:
             bool written = false;
             if (!PlaceOne(file, onBytes, placed, written)) return false;
             if (written) {
+                ++filesWritten;
                 const auto listed = previous.digests.find(file.key);
                 if (listed != previous.digests.end() && listed->second != placed.md5) ++changedInPlace;
             }
@@ -406,9 +406,9 @@ private:
                              placement, error)) {
             return FailPartWay(error);
         }
-        written = placement.write;
+        written = false;
         placed = placement.kept;
-        if (!written) {
+        if (!placement.write) {
             next.files[file.key] = placed;
             return true;
         }
@@ -416,13 +416,14 @@ private:
             plannedWrites.push_back(file.key + " (" + placement.reason + ")");
             // The list's line needs the digest all the same.
             if (placed.md5.empty() && !DigestSourceFile(file, onBytes, placed.md5, error)) return FailPartWay(error);
+            written = true;
             return true;
         }
         if (!WriteFileInPlace(file, onBytes, placed, error)) return FailPartWay(error);
+        written = true;
         writtenPaths.push_back(file.target);
         flush->Copied(file.sourceStamp.size);
         next.files[file.key] = placed;
-        ++filesWritten;
         return true;
     }
 
@@ -508,24 +509,29 @@ private:
     }
 
     // Only after the new list is in place: until then keyed patchers still take
-    // the previous release.
-    void RemoveSignaturesIfAsked() {
-        if (!options.removeSignatures) return;
+    // the previous release. A signature left behind no longer matches the list,
+    // so failing to remove one fails the run.
+    bool RemoveSignaturesIfAsked() {
+        if (!options.removeSignatures) return true;
         std::vector<std::string> removed;
+        std::string failed;
         for (const std::string& name : SignaturesInPlace(options.serverFolder)) {
             std::error_code code;
             if (fs::remove(options.serverFolder / name, code)) {
                 removed.push_back(name);
             } else {
-                err << "vorlen-publish: warning: cannot remove " << name << ": " << code.message()
-                    << "; it no longer matches what it signs\n";
+                failed += (failed.empty() ? "" : ", ") + name + " (" + code.message() + ")";
             }
         }
+        signaturesRemoved = removed.size();
         if (!removed.empty()) {
             err << "vorlen-publish: warning: removed " << JoinNames(removed)
                 << ": patchers built with the public key now refuse every release\n";
         }
-        signaturesRemoved = removed.size();
+        if (failed.empty()) return true;
+        SaveRecord(true);
+        return Refuse(err, "the new patchlist.txt is in place, but this could not be removed: " + failed +
+                               "; remove it by hand, it no longer matches what it signs");
     }
 
     // Writes the record of what is in place (at the end, or after a failure: the
@@ -559,8 +565,7 @@ private:
         if (options.quiet) return true;
         out << "Dry run: nothing was written to " << DisplayPath(options.serverFolder) << "\n";
         for (const std::string& planned : plannedWrites) out << "  would write " << planned << "\n";
-        const size_t gameWrites = plannedWrites.size() - (exeWritten ? 1 : 0);
-        out << "  game files: " << gameWrites << " would be written, " << files.size() - gameWrites
+        out << "  game files: " << filesWritten << " would be written, " << files.size() - filesWritten
             << " already in place\n";
         const std::string list = ListText();
         out << "  " << kPatchListName.utf8 << ": " << entries.size() << " entries"
