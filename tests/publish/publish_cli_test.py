@@ -523,17 +523,21 @@ class WhileAPublishRuns(ToolFixture):
             self.put(f"many/{i:04d}.dat", b"x")
         self.put("zz-last.dat", b"0123456789")
 
-    def test_a_file_that_grows_after_the_scan_fails_the_release(self):
-        _, release = self.start_held_publish()
-        with open(os.path.join(self.game, "zz-last.dat"), "ab") as f:
-            f.write(b"more")
-        status, err = release()
-        self.assertEqual(status, 1, err)
-        self.assertIn("zz-last.dat grew past its 10 bytes while it was being published", err)
-        self.assertIn("no patchlist.txt has been published yet", err)
-        self.assertFalse(os.path.exists(os.path.join(self.server, "patchlist.txt")))
-        self.assertFalse(os.path.exists(os.path.join(self.server, "zz-last.dat")))
-        self.assertEqual(self.staging_leftovers(), [])
+    def test_a_file_that_changes_after_the_scan_fails_the_release(self):
+        last = os.path.join(self.game, "zz-last.dat")
+        for change, complaint in ((b"0123456789more", "zz-last.dat grew past its 10 bytes while it was being published"),
+                                  (b"9876543210", "zz-last.dat changed while it was being published")):
+            _, release = self.start_held_publish()
+            with open(last, "wb") as f:
+                f.write(change)
+            status, err = release()
+            self.assertEqual(status, 1, err)
+            self.assertIn(complaint, err)
+            self.assertIn("no patchlist.txt has been published yet", err)
+            self.assertFalse(os.path.exists(os.path.join(self.server, "patchlist.txt")))
+            self.assertFalse(os.path.exists(os.path.join(self.server, "zz-last.dat")))
+            self.assertEqual(self.staging_leftovers(), [])
+            self.put("zz-last.dat", b"0123456789")
 
     def test_one_publish_at_a_time_and_a_killed_one_leaves_no_lock(self):
         held, release = self.start_held_publish(until="many/0999.dat")

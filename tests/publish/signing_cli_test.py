@@ -129,6 +129,18 @@ class Signing(ToolFixture):
         self.assertIn(b"c.txt ", self.served("patchlist.txt"))
         self.assertEqual([name for name in os.listdir(self.server) if name.endswith(".sig")], [])
 
+    def test_a_list_that_cannot_be_written_leaves_the_old_signature_beside_the_old_list(self):
+        self.assertEqual(self.publish("--signing-key", self.private).returncode, 0)
+        signed_list = self.served("patchlist.txt")
+        # 400 short lines make a list of about 22 KiB; files may not grow past 8 KiB.
+        for i in range(400):
+            self.put(f"many/file{i:04d}.dat", b"x")
+        result = self.publish("--signing-key", self.private, limit_file_bytes=8192)
+        self.assertEqual(result.returncode, 1, result.stderr)
+        self.assertEqual(self.served("patchlist.txt"), signed_list)
+        self.assertTrue(self.openssl_verifies(signed_list, os.path.join(self.server, "patchlist.txt.sig")))
+        self.assertIn(b"patchlist.txt still names the previous release", result.stderr)
+
     def test_a_key_that_cannot_sign_publishes_nothing(self):
         rsa = os.path.join(self.scratch, "rsa.pem")
         subprocess.run(["openssl", "genpkey", "-algorithm", "RSA", "-pkeyopt", "rsa_keygen_bits:1024", "-out", rsa],

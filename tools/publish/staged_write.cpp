@@ -207,12 +207,13 @@ bool CopyFileWithDigest(const fs::path& source, const fs::path& target, uint64_t
 }
 
 size_t RemoveLeftoverStagingFiles(const fs::path& folder) {
-    const std::string prefix = kToolFilePrefix;
-    const std::string suffix = kStagingSuffix;
+    // Compared in the system's own form: a name need not convert to anything else.
+    const fs::path::string_type prefix = fs::path(kToolFilePrefix).native();
+    const fs::path::string_type suffix = fs::path(kStagingSuffix).native();
     std::vector<fs::path> leftovers;
     std::error_code code;
     for (fs::recursive_directory_iterator it(folder, code), end; !code && it != end; it.increment(code)) {
-        const std::string name = it->path().filename().string();
+        const fs::path::string_type name = it->path().filename().native();
         if (name.size() > prefix.size() + suffix.size() && name.compare(0, prefix.size(), prefix) == 0 &&
             name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0) {
             leftovers.push_back(it->path());
