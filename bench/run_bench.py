@@ -748,51 +748,74 @@ class Bench:
                 found[os.path.join(parent, name)] = (info.st_ino, info.st_mtime_ns)
         return found
 
+    def measured(self, command):
+        """Wall, user and system time of a command and the processes it waited
+        for, in ms."""
+        start = time.perf_counter()
+        process = subprocess.Popen(command, env=self.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                                   stdin=subprocess.DEVNULL)
+        _, status, usage = os.wait4(process.pid, 0)
+        wall = (time.perf_counter() - start) * 1000
+        if status != 0:
+            raise BenchError("%s failed (status %d)" % (os.path.basename(command[0]), status))
+        return wall, usage.ru_utime * 1000, usage.ru_stime * 1000
+
     def row_publish(self):
         """The operator's tool (native, Linux) on the check rows' files: a first
         publish into an empty server folder against cp -r plus md5sum of the same
-        tree, and a re-publish with nothing changed, which must write nothing."""
+        tree, and a re-publish with nothing changed, which must write nothing and,
+        with the tool's record of what it placed, read nothing either."""
         tool = self.publish_tool()
         game = os.path.join(self.data, "game")
         out = os.path.join(self.data, "publish-out")
         copy = os.path.join(self.data, "publish-cp")
         files = [os.path.join(game, p) for name in ("large.lst", "small.lst") for p in self.list_paths(game, name)]
         total = sum(os.path.getsize(p) for p in files)
+        md5sum = ["sh", "-c", 'find "$1" -type f -print0 | xargs -0 md5sum >/dev/null', "sh", game]
+        usage = {"publish": [], "cp": [], "md5sum": []}
 
         def first_publish():
             shutil.rmtree(out, ignore_errors=True)
             os.sync()
-            start = time.perf_counter()
-            self.run([tool, "--quiet", game, out])
-            return (time.perf_counter() - start) * 1000
+            wall, user, system = self.measured([tool, "--quiet", game, out])
+            usage["publish"].append((user, system))
+            return wall
 
         def copy_and_digest():
             shutil.rmtree(copy, ignore_errors=True)
             os.sync()
-            start = time.perf_counter()
-            self.run(["cp", "-r", game, copy])
-            self.run(["sh", "-c", 'find "$1" -type f -print0 | xargs -0 md5sum >/dev/null', "sh", game])
-            return (time.perf_counter() - start) * 1000
+            copied = self.measured(["cp", "-r", game, copy])
+            digested = self.measured(md5sum)
+            usage["cp"].append(copied[1:])
+            usage["md5sum"].append(digested[1:])
+            return copied[0] + digested[0]
 
         ours, ref = self.interleaved(first_publish, copy_and_digest)
         shutil.rmtree(copy, ignore_errors=True)
         what = "Publish, first, %d files (%.0f MB)" % (len(files) + 2, total / MB)
         self.add_row(7, what, "%.0f ms" % ours, "cp -r + md5sum %.0f ms" % ref, "%.2f" % (ref / ours),
                      ">= 1.0", ref / ours >= 1.0)
+        self.spread("7", "publish", self.last_runs[0], "ms")
+
+        def cpu(name, index):
+            return median([times[index] for times in usage[name]])
+
+        self.notes.append(
+            "Row 7, CPU time: the publish %.0f ms user (its MD5 of every byte) + %.0f ms system (making the "
+            "files, copying in the kernel, reading the copies back); cp -r %.0f ms system, md5sum %.0f ms user. "
+            "The kernel's flusher threads, which write the copies to the disk, are not pinned to the run's core; "
+            "the publish waits for them before its list goes out, cp -r does not wait." % (
+                cpu("publish", 0), cpu("publish", 1), cpu("cp", 1), cpu("md5sum", 0)))
         before = self.stamps(out)
         again = []
         for _ in range(self.runs):
-            start = time.perf_counter()
-            self.run([tool, "--quiet", game, out])
-            again.append((time.perf_counter() - start) * 1000)
-        written = sum(1 for path, stamp in self.stamps(out).items() if before.get(path) != stamp)
-        md5 = []
-        for _ in range(self.runs):
-            start = time.perf_counter()
-            self.run(["sh", "-c", 'find "$1" -type f -print0 | xargs -0 md5sum >/dev/null', "sh", game])
-            md5.append((time.perf_counter() - start) * 1000)
+            again.append(self.measured([tool, "--quiet", game, out])[0])
+        written = sum(1 for path, stamp in self.stamps(out).items()
+                      if before.get(path) != stamp and not path.endswith(".vorlen-publish-lock"))
+        md5 = [self.measured(md5sum)[0] for _ in range(self.runs)]
+        ratio = median(again) / median(md5)
         self.add_row("7b", "  again, nothing changed: files written", "%d (%.0f ms)" % (written, median(again)),
-                     "md5sum %.0f ms" % median(md5), "", "0 written", written == 0)
+                     "md5sum %.0f ms" % median(md5), "%.2f" % ratio, "0 written, <= 1.10", written == 0 and ratio <= 1.1)
         shutil.rmtree(out, ignore_errors=True)
 
     # ---- the whole run ---------------------------------------------------

@@ -63,6 +63,14 @@ TEST(ListPathRules, RefusesThePatchersAndTheServersOwnNamesAtTheTop) {
     }
 }
 
+TEST(ListPathRules, RefusesThePublishingToolsOwnNamesAnywhere) {
+    for (const char* path : {".vorlen-publish-state", "data/.vorlen-publish-0123.part", "a/.Vorlen-Publish-x"}) {
+        EXPECT_FALSE(Listable(path)) << path;
+    }
+    EXPECT_TRUE(Listable(".vorlen-publish-folder/file"));
+    EXPECT_TRUE(Listable("data/x.vorlen-publish-state"));
+}
+
 TEST(FoldCaseKey, FoldsLettersAsWindowsDoes) {
     EXPECT_EQ(FoldCaseKey("Data/README.TXT"), "data/readme.txt");
     EXPECT_EQ(FoldCaseKey("DANE/ZAŻÓŁĆ.TXT"), FoldCaseKey("dane/zażółć.txt"));

@@ -8,11 +8,14 @@ WindowsBuild class also runs the Windows build under Wine (cmake/wine-run)."""
 import hashlib
 import os
 import resource
+import select
 import shutil
 import signal
+import socket
 import subprocess
 import sys
 import tempfile
+import time
 import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools", "sample-game"))
@@ -72,8 +75,70 @@ class ToolFixture(unittest.TestCase):
     def staging_leftovers(self):
         found = []
         for folder, _, names in os.walk(self.server):
-            found += [os.path.join(folder, n) for n in names if n.startswith(".vorlen-publish-")]
+            found += [os.path.join(folder, n) for n in names
+                      if n.startswith(".vorlen-publish-") and n.endswith(".part")]
         return found
+
+    def server_stamps(self, with_lock=False):
+        """Inode and modification time of every file in the server folder; the lock
+        is rewritten by every publish that takes it."""
+        found = {}
+        for folder, _, names in os.walk(self.server):
+            for name in names:
+                if with_lock or name != ".vorlen-publish-lock":
+                    info = os.stat(os.path.join(folder, name))
+                    found[os.path.relpath(os.path.join(folder, name), self.server)] = (info.st_ino, info.st_mtime_ns)
+        return found
+
+    def served_names(self):
+        """The server folder's top names, without the tool's own record and lock."""
+        return sorted(n for n in os.listdir(self.server) if not n.startswith(".vorlen-publish-"))
+
+    def read_server(self, path):
+        with open(os.path.join(self.server, path), "rb") as f:
+            return f.read()
+
+    def start_held_publish(self, *extra, until=None):
+        """Starts a publish that stops at its first progress line, after 1000 files:
+        its stderr is a pipe already full. Returns the process once it holds the
+        server folder's lock (which it takes after scanning the game folder) and the
+        server folder has `until`, and a function that lets it go on and returns its
+        exit status and stderr."""
+        read_end, write_end = os.pipe()
+        os.set_blocking(write_end, False)
+        for block in (b"." * 65536, b"."):
+            try:
+                while True:
+                    os.write(write_end, block)
+            except BlockingIOError:
+                pass
+        os.set_blocking(write_end, True)
+        process = subprocess.Popen([TOOL, *extra, self.game, self.server], stdout=subprocess.DEVNULL,
+                                   stderr=write_end)
+        os.close(write_end)
+        self.addCleanup(os.close, read_end)
+        self.addCleanup(lambda: process.poll() is not None or (process.kill(), process.wait()))
+        lock = os.path.join(self.server, ".vorlen-publish-lock")
+        deadline = time.monotonic() + TIMEOUT
+        while time.monotonic() < deadline and process.poll() is None:
+            if os.path.exists(lock):
+                with open(lock, "rb") as f:
+                    if f"pid {process.pid}\n".encode() in f.read() and (
+                            until is None or os.path.exists(os.path.join(self.server, until))):
+                        break
+            time.sleep(0.02)
+        self.assertIsNone(process.poll(), "the held publish ended early")
+
+        def release():
+            text = b""
+            while time.monotonic() < deadline:
+                ready, _, _ = select.select([read_end], [], [], max(0.0, deadline - time.monotonic()))
+                chunk = os.read(read_end, 65536) if ready else b""
+                if not chunk:
+                    break
+                text += chunk
+            return process.wait(max(1.0, deadline - time.monotonic())), text.lstrip(b".").decode(errors="replace")
+        return process, release
 
 
 class PublishedFolder(ToolFixture):
@@ -134,7 +199,7 @@ class PublishedFolder(ToolFixture):
     def test_without_patcher_options_no_version_file_is_written(self):
         self.put("a.txt", b"a")
         self.assertPublished(self.publish())
-        self.assertEqual(sorted(os.listdir(self.server)), ["a.txt", "patchlist.txt"])
+        self.assertEqual(self.served_names(), ["a.txt", "patchlist.txt"])
 
     def test_publishing_again_lists_the_game_folder_as_it_is_now(self):
         self.put("keep.txt", b"same")
@@ -160,15 +225,7 @@ class PublishedFolder(ToolFixture):
         with open(exe, "wb") as f:
             f.write(b"MZ" + pattern(5000, 6))
         self.assertPublished(self.publish("--patcher-version", "1.0.6.0", "--patcher-exe", exe))
-
-        def stamps():
-            found = {}
-            for folder, _, names in os.walk(self.server):
-                for name in names:
-                    info = os.stat(os.path.join(folder, name))
-                    found[os.path.relpath(os.path.join(folder, name), self.server)] = (info.st_ino, info.st_mtime_ns)
-            return found
-
+        stamps = self.server_stamps
         before = stamps()
         result = self.publish("--patcher-version", "1.0.6.0", "--patcher-exe", exe)
         self.assertPublished(result)
@@ -184,7 +241,8 @@ class PublishedFolder(ToolFixture):
         self.assertPublished(self.publish("--patcher-version", "1.0.6.0", "--patcher-exe", exe))
         after = stamps()
         changed = sorted(path for path in after if after[path] != before.get(path))
-        self.assertEqual(changed, ["data/grows.dat", "data/new.dat", "data/same-size.dat", "patchlist.txt"])
+        self.assertEqual(changed, [".vorlen-publish-state", "data/grows.dat", "data/new.dat", "data/same-size.dat",
+                                   "patchlist.txt"])
         for path in ("data/same-size.dat", "data/grows.dat", "data/new.dat", "same.pak"):
             with open(os.path.join(self.server, path), "rb") as f, open(os.path.join(self.game, path), "rb") as g:
                 self.assertEqual(f.read(), g.read(), path)
@@ -197,6 +255,45 @@ class PublishedFolder(ToolFixture):
         self.assertPublished(self.publish())
         with open(os.path.join(self.server, "same.pak"), "rb") as f:
             self.assertEqual(f.read(), pattern(300000, 5))
+
+    def test_a_file_damaged_in_place_is_written_again(self):
+        """Damage that changes a served file's time is repaired; damage that keeps
+        its size, time and inode only --check-in-place finds, as does the first
+        publish into a folder without the tool's record."""
+        self.put("maps/forest.map", pattern(5000, 7))
+        self.put("readme.txt", b"hello\n")
+        self.assertPublished(self.publish())
+        served = os.path.join(self.server, "maps", "forest.map")
+        with open(served, "r+b") as f:
+            f.write(b"XXXX")
+        result = self.publish()
+        self.assertPublished(result)
+        self.assertIn(b"1 written, 1 already in place", result.stdout)
+        self.assertEqual(self.read_server("maps/forest.map"), pattern(5000, 7))
+
+        def rot():
+            info = os.stat(served)
+            with open(served, "r+b") as f:
+                f.write(b"YYYY")
+            os.utime(served, ns=(info.st_atime_ns, info.st_mtime_ns))
+
+        rot()
+        self.assertIn(b"0 written, 2 already in place", self.publish().stdout)
+        before = self.server_stamps(with_lock=True)
+        dry = self.publish("--check-in-place", "--dry-run")
+        self.assertPublished(dry)
+        self.assertIn(b"would write maps/forest.map (differs from the file in place)\n", dry.stdout)
+        self.assertIn(b"game files: 1 would be written, 1 already in place", dry.stdout)
+        self.assertEqual(self.server_stamps(with_lock=True), before)
+        result = self.publish("--check-in-place")
+        self.assertIn(b"1 written, 1 already in place", result.stdout)
+        self.assertEqual(self.read_server("maps/forest.map"), pattern(5000, 7))
+        rot()
+        os.remove(os.path.join(self.server, ".vorlen-publish-state"))
+        result = self.publish()
+        self.assertIn(b"has no record of what this tool placed there", result.stderr)
+        self.assertIn(b"1 written, 1 already in place", result.stdout)
+        self.assertEqual(self.read_server("maps/forest.map"), pattern(5000, 7))
 
     def test_warns_about_paths_that_may_be_too_long_for_windows(self):
         deep = "/".join(["folder-" + "x" * 40] * 5) + "/file.dat"  # 248 characters
@@ -374,10 +471,32 @@ class AtomicWrite(ToolFixture):
         self.put("big.pak", pattern(100000, 3))
         result = self.publish(limit_file_bytes=65536)
         self.assertEqual(result.returncode, 1, result.stderr)
-        self.assertIn(b"the list was not changed", result.stderr)
+        self.assertIn(b"patchlist.txt still names the previous release, and no changed file is in place yet",
+                      result.stderr)
         self.assertEqual(self.list_bytes(), self.previous_list)
         self.assertFalse(os.path.exists(os.path.join(self.server, "big.pak")))
         self.assertEqual(self.staging_leftovers(), [])
+
+    def test_publishing_the_previous_release_after_a_failure_puts_its_files_back(self):
+        """A changed file of the same size that a failed publish put in place is
+        written back when the previous release is published again."""
+        self.put("old.txt", b"THE PREVIOUS RELEASE")
+        self.put("zz-big.pak", pattern(100000, 5))
+        result = self.publish(limit_file_bytes=65536)
+        self.assertEqual(result.returncode, 1, result.stderr)
+        self.assertIn(b"zz-big.pak", result.stderr)
+        self.assertIn(b"patchlist.txt still names the previous release, and 1 changed file is already in place",
+                      result.stderr)
+        self.assertEqual(self.list_bytes(), self.previous_list)
+        self.assertEqual(self.read_server("old.txt"), b"THE PREVIOUS RELEASE")
+
+        os.remove(os.path.join(self.game, "zz-big.pak"))
+        self.put("old.txt", b"the previous release")
+        result = self.publish()
+        self.assertPublished(result)
+        self.assertIn(b"1 written, 0 already in place", result.stdout)
+        self.assertIn(b"patchlist.txt: 1 entries (unchanged)", result.stdout)
+        self.assertEqual(self.read_server("old.txt"), b"the previous release")
 
     def test_a_publish_killed_half_way_leaves_the_previous_list(self):
         # Without SIGXFSZ ignored, the kernel kills the tool at the limit, mid-copy.
@@ -386,6 +505,64 @@ class AtomicWrite(ToolFixture):
         self.assertEqual(result.returncode, -signal.SIGXFSZ)
         self.assertEqual(self.list_bytes(), self.previous_list)
         self.assertFalse(os.path.exists(os.path.join(self.server, "big.pak")))
+        # Its lock went with it; the next publish clears the copy it left unfinished.
+        self.assertEqual(len(self.staging_leftovers()), 1)
+        result = self.publish()
+        self.assertPublished(result)
+        self.assertIn(b"removed 1 unfinished file(s) that a stopped publish left behind", result.stderr)
+        self.assertEqual(self.staging_leftovers(), [])
+        self.assertEqual(self.read_server("big.pak"), pattern(100000, 4))
+
+
+class WhileAPublishRuns(ToolFixture):
+    """A publish held at its first progress line, after 1000 of its 1001 files."""
+
+    def setUp(self):
+        super().setUp()
+        for i in range(1000):
+            self.put(f"many/{i:04d}.dat", b"x")
+        self.put("zz-last.dat", b"0123456789")
+
+    def test_a_file_that_changes_after_the_scan_fails_the_release(self):
+        last = os.path.join(self.game, "zz-last.dat")
+        for change, complaint in ((b"0123456789more", "zz-last.dat grew past its 10 bytes while it was being published"),
+                                  (b"9876543210", "zz-last.dat changed while it was being published")):
+            _, release = self.start_held_publish()
+            with open(last, "wb") as f:
+                f.write(change)
+            status, err = release()
+            self.assertEqual(status, 1, err)
+            self.assertIn(complaint, err)
+            self.assertIn("no patchlist.txt has been published yet", err)
+            self.assertFalse(os.path.exists(os.path.join(self.server, "patchlist.txt")))
+            self.assertFalse(os.path.exists(os.path.join(self.server, "zz-last.dat")))
+            self.assertEqual(self.staging_leftovers(), [])
+            self.put("zz-last.dat", b"0123456789")
+
+    def test_one_publish_at_a_time_and_a_killed_one_leaves_no_lock(self):
+        held, release = self.start_held_publish(until="many/0999.dat")
+        before = self.server_stamps(with_lock=True)
+        second = self.publish()
+        self.assertEqual(second.returncode, 1)
+        self.assertIn(f"another publish into {self.server} is running (process {held.pid} on host "
+                      f"{socket.gethostname()}, started ".encode(), second.stderr)
+        self.assertIn(b"nothing was written. Give --wait SECONDS", second.stderr)
+        self.assertEqual(self.server_stamps(with_lock=True), before)
+
+        waiting = subprocess.Popen([TOOL, "--wait", "60", self.game, self.server], stdout=subprocess.PIPE,
+                                   stderr=subprocess.PIPE)
+        self.addCleanup(lambda: waiting.poll() is not None or (waiting.kill(), waiting.communicate()))
+        self.assertIn(f"waiting up to 60 s for process {held.pid} on host".encode(), waiting.stderr.readline())
+        status, err = release()
+        self.assertEqual(status, 0, err)
+        out, err = waiting.communicate(timeout=TIMEOUT)
+        self.assertEqual(waiting.returncode, 0, err)
+        self.assertIn(b"0 written, 1001 already in place", out)
+
+        killed, _ = self.start_held_publish()
+        killed.kill()
+        killed.wait(TIMEOUT)
+        self.assertPublished(self.publish())
 
 
 class WindowsBuild(ToolFixture):
@@ -417,6 +594,13 @@ class WindowsBuild(ToolFixture):
         for path, _, _ in self.list_entries():
             with open(os.path.join(windows_server, path), "rb") as f, open(os.path.join(self.game, path), "rb") as g:
                 self.assertEqual(f.read(), g.read(), path)
+        # Its record of what it placed: a file damaged in place is the only one written again.
+        damaged, _, size = self.list_entries()[0]
+        with open(os.path.join(windows_server, damaged), "r+b") as f:
+            f.write(b"\0" if int(size) else b"")
+        result = self.publish_on_windows(windows_server)
+        self.assertEqual(result.returncode, 0, result.stderr.decode(errors="replace"))
+        self.assertIn(f"game files: 1 written, {len(self.list_entries()) - 1} already in place".encode(), result.stdout)
 
     def test_refuses_a_name_with_white_space_as_the_linux_build_does(self):
         self.put("maps/my map.dat", b"x")

@@ -107,6 +107,40 @@ class Signing(ToolFixture):
                                               os.path.join(self.server, "patchlist.txt.sig")))
         self.assertTrue(self.openssl_verifies(b"1.0.7.0\0" + exe_bytes, exe_signature))
 
+    def test_an_unsigned_release_into_a_signed_folder_is_refused_unless_the_signatures_go(self):
+        signed = ("--patcher-version", "1.0.6.0", "--patcher-exe", self.exe)
+        self.assertEqual(self.publish("--signing-key", self.private, *signed).returncode, 0)
+        signed_list = self.served("patchlist.txt")
+        self.put("c.txt", b"a new file")
+        result = self.publish()
+        self.assertEqual(result.returncode, 1)
+        for text in (b"holds patchlist.txt.sig and Vorlen-Patcher.exe.sig", b"Sign it with --signing-key",
+                     b"--remove-signatures", b"nothing was written"):
+            self.assertIn(text, result.stderr)
+        self.assertEqual(self.served("patchlist.txt"), signed_list)
+        self.assertFalse(os.path.exists(os.path.join(self.server, "c.txt")))
+        self.assertTrue(self.openssl_verifies(signed_list, os.path.join(self.server, "patchlist.txt.sig")))
+        self.assertEqual(self.publish("--signing-key", self.private, "--remove-signatures").returncode, 2)
+
+        result = self.publish("--remove-signatures")
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertIn(b"removed patchlist.txt.sig and Vorlen-Patcher.exe.sig: patchers built with the public key "
+                      b"now refuse every release", result.stderr)
+        self.assertIn(b"c.txt ", self.served("patchlist.txt"))
+        self.assertEqual([name for name in os.listdir(self.server) if name.endswith(".sig")], [])
+
+    def test_a_list_that_cannot_be_written_leaves_the_old_signature_beside_the_old_list(self):
+        self.assertEqual(self.publish("--signing-key", self.private).returncode, 0)
+        signed_list = self.served("patchlist.txt")
+        # 400 short lines make a list of about 22 KiB; files may not grow past 8 KiB.
+        for i in range(400):
+            self.put(f"many/file{i:04d}.dat", b"x")
+        result = self.publish("--signing-key", self.private, limit_file_bytes=8192)
+        self.assertEqual(result.returncode, 1, result.stderr)
+        self.assertEqual(self.served("patchlist.txt"), signed_list)
+        self.assertTrue(self.openssl_verifies(signed_list, os.path.join(self.server, "patchlist.txt.sig")))
+        self.assertIn(b"patchlist.txt still names the previous release", result.stderr)
+
     def test_a_key_that_cannot_sign_publishes_nothing(self):
         rsa = os.path.join(self.scratch, "rsa.pem")
         subprocess.run(["openssl", "genpkey", "-algorithm", "RSA", "-pkeyopt", "rsa_keygen_bits:1024", "-out", rsa],

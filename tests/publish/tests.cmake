@@ -8,7 +8,7 @@ add_test(NAME publish_native_build
          COMMAND ${CMAKE_CURRENT_LIST_DIR}/build-native ${CMAKE_SOURCE_DIR} ${CMAKE_BINARY_DIR})
 set_tests_properties(publish_native_build PROPERTIES FIXTURES_SETUP publish_native TIMEOUT 900)
 
-foreach(suite Md5 ListPathRules FoldCaseKey NameCollisions ListLine PatcherVersion ServerUrl
+foreach(suite Md5 ListPathRules FoldCaseKey NameCollisions ListLine PatcherVersion ServerUrl PublishRecord
               AsciiLowerCase Hex Utf8Validation Utf8Decoding Utf8Encoding Utf16ToUtf8 PrintableName
               Utf8ToWideConversion WideToUtf8Conversion)
   add_test(NAME publish_unit.${suite}

@@ -59,12 +59,11 @@ void Walk(const fs::path& folder, const std::string& prefix, std::vector<GameFil
         GameFile file;
         file.path = listPath;
         file.source = entry;
-        file.size = fs::file_size(entry, statusCode);
-        if (statusCode) {
-            problems.push_back(shown + ": cannot read its size: " + statusCode.message());
+        if (!ReadFileStamp(entry, true, file.stamp)) {
+            problems.push_back(shown + ": cannot read its size and times");
             continue;
         }
-        if (file.size > kLargestListedSize) {
+        if (file.stamp.size > kLargestListedSize) {
             problems.push_back(shown + ": 4 GiB or larger, and the list's size field is 32-bit");
             continue;
         }

@@ -5,11 +5,13 @@
 #include <string>
 #include <vector>
 
+#include "tools/publish/platform_files.h"
+
 // One regular file found in the game folder.
 struct GameFile {
     std::string path;  // relative, UTF-8, forward slashes: the list's path field
     std::filesystem::path source;
-    uint64_t size = 0;
+    FileStamp stamp;  // as the scan found it; its size is the size listed
 };
 
 // Walks `root` and gathers every file, sorted bytewise by list path. Anything the

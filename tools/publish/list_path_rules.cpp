@@ -6,6 +6,7 @@
 #include "base/names_and_limits.h"
 #include "base/text.h"
 #include "engine/path_safety.h"
+#include "tools/publish/tool_files.h"
 
 namespace {
 
@@ -61,6 +62,12 @@ std::string ListPathProblem(const std::string& path) {
             return "a name ends with a dot, which Windows drops";
         }
         begin = end + 1;
+    }
+    // The tool's own files in the server folder: the server never serves such a
+    // name, and a publish would take it for a file a stopped publish left behind.
+    const std::string fileName = path.substr(path.rfind('/') + 1);
+    if (FoldCaseKey(fileName).compare(0, sizeof kToolFilePrefix - 1, kToolFilePrefix) == 0) {
+        return std::string("the name begins with ") + kToolFilePrefix + ", which the publishing tool keeps for its own files";
     }
     if (!IsSafeListPath(path)) {
         return "the patcher refuses this path (it leaves the game folder or names a device)";

@@ -40,6 +40,18 @@ const char kUsage[] =
     "                       patchlist.txt.sig, and Vorlen-Patcher.exe.sig over the\n"
     "                       version and the executable; patchers built with the\n"
     "                       matching public key accept only signed releases\n"
+    "  --dry-run            say which files would be written and which stay; write\n"
+    "                       nothing\n"
+    "  --check-in-place     read every file in place and compare it with the game\n"
+    "                       folder's, instead of trusting the record of placed files\n"
+    "                       (catches damage that kept a file's size and times)\n"
+    "  --remove-signatures  publish unsigned into a folder of a signed release and\n"
+    "                       remove its .sig files once the new list is in place;\n"
+    "                       patchers built with the public key then refuse every\n"
+    "                       release (without this or --signing-key such a publish\n"
+    "                       is refused)\n"
+    "  --wait SECONDS       when another publish into SERVER_FOLDER is running, wait\n"
+    "                       up to SECONDS for it to end instead of giving up at once\n"
     "  -q, --quiet          print nothing but errors\n"
     "  -h, --help           show this text\n"
     "\n"
@@ -48,12 +60,18 @@ const char kUsage[] =
     "(\\ < > : \" | ? * % #, a trailing dot), paths the patcher refuses (\"..\",\n"
     "device names such as CON), names that would be one file on Windows (differing\n"
     "only in letter case, or X beside X.tmp, where X is downloaded first), the\n"
-    "patcher's and the server's own names, and files of 4 GiB or more.\n"
+    "patcher's and the server's own names, names beginning with .vorlen-publish-,\n"
+    "and files of 4 GiB or more.\n"
     "\n"
     "Every file is written under a temporary name and renamed into place, and the\n"
     "list goes last, so a server that stays up never serves a half-written file or\n"
-    "a list naming files that are not there yet. Other files already in\n"
-    "SERVER_FOLDER are left alone.\n"
+    "a list naming files that are not there yet. A file whose size changes while\n"
+    "it is copied fails the publish. Other files already in SERVER_FOLDER are left\n"
+    "alone. The tool records what it placed in SERVER_FOLDER/.vorlen-publish-state\n"
+    "(size, modification time, file id and digest of each file) and leaves a file\n"
+    "alone only when the file in place still matches that record and the record's\n"
+    "digest is the game file's; one publish at a time holds\n"
+    "SERVER_FOLDER/.vorlen-publish-lock. Do not serve or upload either file.\n"
     "\n"
     "Exit status: 0 published, 1 refused or failed, 2 wrong usage.\n";
 
@@ -82,7 +100,7 @@ int Run(const std::vector<Argument>& args) {
     for (size_t i = 0; i < args.size(); ++i) {
         CommandOption option;
         std::string problem;
-        if (!ReadCommandOption(args, i, {"--patcher-version", "--patcher-exe", "--signing-key"}, option, problem)) {
+        if (!ReadCommandOption(args, i, {"--patcher-version", "--patcher-exe", "--signing-key", "--wait"}, option, problem)) {
             return UsageError(problem);
         }
         const std::string& name = option.name;
@@ -102,6 +120,19 @@ int Run(const std::vector<Argument>& args) {
         } else if (name == "--signing-key") {
             if (value.empty()) return UsageError("--signing-key needs a value");
             options.signingKey = option.ValuePath();
+        } else if (name == "--dry-run") {
+            options.dryRun = true;
+        } else if (name == "--check-in-place") {
+            options.checkInPlace = true;
+        } else if (name == "--remove-signatures") {
+            options.removeSignatures = true;
+        } else if (name == "--wait") {
+            // Whole seconds, up to a day: a longer wait is a mistake, not a plan.
+            if (value.empty() || value.size() > 5 || value.find_first_not_of("0123456789") != std::string::npos ||
+                std::stoi(value) > 86400) {
+                return UsageError("--wait needs a number of seconds, at most 86400");
+            }
+            options.waitSeconds = std::stoi(value);
         } else if (name == "--") {
             for (++i; i < args.size(); ++i) folders.push_back(&args[i]);
         } else if (name.size() > 1 && name[0] == '-') {
@@ -111,6 +142,9 @@ int Run(const std::vector<Argument>& args) {
         }
     }
     if (folders.size() != 2) return UsageError("give the game folder and the server folder");
+    if (options.removeSignatures && !options.signingKey.empty()) {
+        return UsageError("--remove-signatures and --signing-key exclude each other");
+    }
     options.gameFolder = folders[0]->path;
     options.serverFolder = folders[1]->path;
     return Publish(options, std::cout, std::cerr) ? 0 : 1;

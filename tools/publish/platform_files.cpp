@@ -5,13 +5,19 @@
 #ifdef _WIN32
 #include <windows.h>
 
+#include <system_error>
+
 #include "base/unique_handle.h"
 #else
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <condition_variable>
 #include <cstring>
+#include <mutex>
+#include <thread>
 #include <vector>
 #endif
 
@@ -61,9 +67,50 @@ KernelCopy CopyInKernel(const fs::path&, const fs::path&, uint64_t,
     return KernelCopy::Unsupported;
 }
 
-void StartWriteBack(const fs::path&) {}
+// Windows' cache manager writes a file back soon after it is closed.
+struct BackgroundFlush::Worker {};
+BackgroundFlush::BackgroundFlush(const fs::path&) {}
+BackgroundFlush::~BackgroundFlush() = default;
+void BackgroundFlush::Copied(uint64_t) {}
 
-void FlushAllToDisk() {}
+// Flushing a whole volume needs an administrator, so each copy is flushed on its
+// own, after the batch: by then the cache has written most of it back.
+bool FlushCopiesToDisk(const fs::path&, const std::vector<fs::path>& copies, std::string& error) {
+    for (const fs::path& copy : copies) {
+        UniqueHandle<FileHandleTraits> file(CreateFileW(copy.c_str(), GENERIC_WRITE,
+                                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                                        nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!file || !FlushFileBuffers(file.Get())) {
+            error = "cannot flush " + DisplayPath(copy) + " to disk: " +
+                    std::system_category().message(static_cast<int>(GetLastError()));
+            return false;
+        }
+    }
+    return true;
+}
+
+const char kFileStampSystem[] = "windows";
+
+bool ReadFileStamp(const fs::path& path, bool followLink, FileStamp& stamp) {
+    // Opening for attributes alone neither reads the file nor gets in a reader's way.
+    const DWORD flags = FILE_FLAG_BACKUP_SEMANTICS | (followLink ? 0 : FILE_FLAG_OPEN_REPARSE_POINT);
+    UniqueHandle<FileHandleTraits> file(CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES,
+                                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                                    nullptr, OPEN_EXISTING, flags, nullptr));
+    BY_HANDLE_FILE_INFORMATION info;
+    FILE_BASIC_INFO basic;
+    if (!file || !GetFileInformationByHandle(file.Get(), &info) ||
+        (info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0 ||
+        !GetFileInformationByHandleEx(file.Get(), FileBasicInfo, &basic, sizeof basic)) {
+        return false;
+    }
+    auto join = [](DWORD high, DWORD low) { return static_cast<uint64_t>(high) << 32 | low; };
+    stamp.size = join(info.nFileSizeHigh, info.nFileSizeLow);
+    stamp.modified = join(info.ftLastWriteTime.dwHighDateTime, info.ftLastWriteTime.dwLowDateTime);
+    stamp.changed = static_cast<uint64_t>(basic.ChangeTime.QuadPart);
+    stamp.id = join(info.nFileIndexHigh, info.nFileIndexLow);
+    return true;
+}
 
 #else
 
@@ -137,7 +184,7 @@ KernelCopy CopyInKernel(const fs::path& source, const fs::path& target, uint64_t
         }
         copied += static_cast<uint64_t>(got);
     }
-    std::vector<char> buffer(1 << 20);
+    std::vector<char> buffer(copied < (1u << 20) ? static_cast<size_t>(copied) : (1u << 20));
     for (uint64_t offset = 0; offset < copied;) {
         const ssize_t got = ::pread(out.Get(), buffer.data(), buffer.size(), static_cast<off_t>(offset));
         if (got <= 0) {
@@ -148,16 +195,90 @@ KernelCopy CopyInKernel(const fs::path& source, const fs::path& target, uint64_t
         if (!readBack(buffer.data(), static_cast<size_t>(got))) return KernelCopy::Failed;
         offset += static_cast<uint64_t>(got);
     }
-    ::sync_file_range(out.Get(), 0, 0, SYNC_FILE_RANGE_WRITE);
     return KernelCopy::Done;
 }
 
-void StartWriteBack(const fs::path& path) {
-    // Best effort: the flush that follows the batch is what the release relies on.
-    Descriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-    if (file.Get() >= 0) ::sync_file_range(file.Get(), 0, 0, SYNC_FILE_RANGE_WRITE);
+// The flushes run on a thread of their own: syncfs hands the writing to the
+// kernel's flusher threads and only waits for them, so the copying thread neither
+// waits for the disk nor does the disk's work.
+struct BackgroundFlush::Worker {
+    std::mutex mutex;
+    std::condition_variable changed;
+    uint64_t unflushed = 0;
+    bool stopping = false;
+    Descriptor folder;
+    std::thread thread;
+
+    explicit Worker(const fs::path& serverFolder)
+        : folder(::open(serverFolder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)) {}
+
+    void Run() {
+        std::unique_lock<std::mutex> lock(mutex);
+        for (;;) {
+            changed.wait(lock, [&] { return stopping || unflushed >= kFlushStep; });
+            if (stopping) return;
+            unflushed = 0;
+            lock.unlock();
+            ::syncfs(folder.Get());  // best effort: FlushCopiesToDisk is what the release relies on
+            lock.lock();
+        }
+    }
+};
+
+BackgroundFlush::BackgroundFlush(const fs::path& serverFolder) : worker(new Worker(serverFolder)) {
+    if (worker->folder.Get() < 0) {
+        worker.reset();
+        return;
+    }
+    worker->thread = std::thread([this] { worker->Run(); });
 }
 
-void FlushAllToDisk() { ::sync(); }
+BackgroundFlush::~BackgroundFlush() {
+    if (!worker) return;
+    {
+        std::lock_guard<std::mutex> lock(worker->mutex);
+        worker->stopping = true;
+    }
+    worker->changed.notify_one();
+    worker->thread.join();
+}
+
+void BackgroundFlush::Copied(uint64_t bytes) {
+    if (!worker) return;
+    {
+        std::lock_guard<std::mutex> lock(worker->mutex);
+        worker->unflushed += bytes;
+        if (worker->unflushed < kFlushStep) return;
+    }
+    worker->changed.notify_one();
+}
+
+bool FlushCopiesToDisk(const fs::path& serverFolder, const std::vector<fs::path>& copies, std::string& error) {
+    if (copies.empty()) return true;
+    // One call for the file system the server folder is on, not every file system
+    // of the machine; it also reports a copy whose write-back failed.
+    Descriptor folder(::open(serverFolder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (folder.Get() < 0 || ::syncfs(folder.Get()) != 0) {
+        error = "cannot flush the copies in " + DisplayPath(serverFolder) + " to disk: " + std::strerror(errno);
+        return false;
+    }
+    return true;
+}
+
+const char kFileStampSystem[] = "linux";
+
+bool ReadFileStamp(const fs::path& path, bool followLink, FileStamp& stamp) {
+    struct stat info;
+    const int result = followLink ? ::stat(path.c_str(), &info) : ::lstat(path.c_str(), &info);
+    if (result != 0 || !S_ISREG(info.st_mode)) return false;
+    auto nanoseconds = [](const timespec& time) {
+        return static_cast<uint64_t>(time.tv_sec) * 1000000000u + static_cast<uint64_t>(time.tv_nsec);
+    };
+    stamp.size = static_cast<uint64_t>(info.st_size);
+    stamp.modified = nanoseconds(info.st_mtim);
+    stamp.changed = nanoseconds(info.st_ctim);
+    stamp.id = static_cast<uint64_t>(info.st_ino);
+    return true;
+}
 
 #endif

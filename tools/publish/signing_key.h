@@ -36,6 +36,9 @@ bool GenerateSigningKeyPair(const std::filesystem::path& folder, std::string& er
 // the executable's bytes.
 std::string PatcherSignedMessage(const std::string& versionText, const std::string& exeBytes);
 
+// The signature file at `target` verifies over `message`.
+bool SignatureMatches(const SigningKey& key, const std::filesystem::path& target, const std::string& message);
+
 // Keeps a signature at `target` that verifies over `message`, or writes a new one
 // atomically; `written` says which. Signatures are randomised, so keeping a good
 // one leaves an unchanged release's files untouched.

@@ -8,11 +8,15 @@ std::string PatcherSignedMessage(const std::string& versionText, const std::stri
     return message;
 }
 
+bool SignatureMatches(const SigningKey& key, const std::filesystem::path& target, const std::string& message) {
+    std::string existing;
+    return ReadWholeFile(target, existing, 64) && key.Verifies(message, existing);
+}
+
 bool PlaceSignature(const SigningKey& key, const std::filesystem::path& target, const std::string& message,
                     bool& written, std::string& error) {
     written = false;
-    std::string existing;
-    if (ReadWholeFile(target, existing, 64) && key.Verifies(message, existing)) return true;
+    if (SignatureMatches(key, target, message)) return true;
     std::string signature;
     if (!key.Sign(message, signature, error)) return false;
     auto verifies = [&](const std::string& back, std::string& reason) {

@@ -4,28 +4,32 @@
 #include <cerrno>
 #include <cstring>
 #include <fstream>
-#include <random>
 #include <system_error>
 #include <vector>
 
 #include "base/hex.h"
 #include "tools/publish/md5.h"
 #include "tools/publish/platform_files.h"
+#include "tools/publish/tool_files.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
 // A temporary file beside the target; removed when the scope ends unless it was
-// renamed into place.
+// renamed into place. Its name comes from the target's: one publish at a time
+// holds the server folder and writes one file at a time, so no two staging files
+// meet, and what a stopped publish left is removed before the next one writes.
 class StagingFile {
 public:
     explicit StagingFile(const fs::path& target) : target(target) {
-        std::random_device seed;
-        std::mt19937_64 random((static_cast<uint64_t>(seed()) << 32) ^ seed());
-        std::array<unsigned char, 8> noise;
-        for (unsigned char& byte : noise) byte = static_cast<unsigned char>(random());
-        path = target.parent_path() / (".vorlen-publish-" + ToHex(noise) + ".part");
+        // FNV-1a over the target's name: short, and the same for the same name.
+        uint64_t hash = 14695981039346656037ull;
+        const fs::path::string_type name = target.filename().native();
+        for (const auto c : name) hash = (hash ^ static_cast<uint64_t>(c)) * 1099511628211ull;
+        std::array<unsigned char, 8> digits;
+        for (size_t i = 0; i < digits.size(); ++i) digits[i] = static_cast<unsigned char>(hash >> (8 * i));
+        path = target.parent_path() / (kToolFilePrefix + ToHex(digits) + kStagingSuffix);
     }
     ~StagingFile() {
         if (!committed) {
@@ -93,8 +97,14 @@ bool ReadWholeFile(const fs::path& path, std::string& bytes, uint64_t maxSize) {
 
 namespace {
 
+std::string GrewMessage(const fs::path& file, uint64_t size) {
+    return DisplayPath(file) + " grew past its " + std::to_string(size) +
+           " bytes while it was being published; is something still writing it?";
+}
+
 // Reads `source` to its end through the digest, handing every block to `sink`
-// (when given). Fails when more than `maxSize` bytes arrive (the file grew).
+// (when given). Fails when more than `maxSize` bytes arrive (the file grew);
+// reads at most one byte more to tell.
 bool ReadWithDigest(const fs::path& source, uint64_t maxSize, const CopyProgress& onProgress,
                     const std::function<bool(const char*, size_t)>& sink, CopiedFile& digested,
                     std::string& error) {
@@ -106,14 +116,17 @@ bool ReadWithDigest(const fs::path& source, uint64_t maxSize, const CopyProgress
     }
     Md5 md5;
     uint64_t done = 0;
-    std::vector<char> buffer(1 << 20);
+    // Sized for the file: most game files are small, and a fresh megabyte costs
+    // page faults every time.
+    std::vector<char> buffer(maxSize < (1u << 20) ? static_cast<size_t>(maxSize) + 1 : (1u << 20));
     while (in) {
-        in.read(buffer.data(), static_cast<std::streamsize>(buffer.size()));
+        const uint64_t room = maxSize - done + 1;
+        in.read(buffer.data(), static_cast<std::streamsize>(room < buffer.size() ? room : buffer.size()));
         const std::streamsize got = in.gcount();
         if (got <= 0) break;
         done += static_cast<uint64_t>(got);
         if (done > maxSize) {
-            error = DisplayPath(source) + " grew past its size while it was being published";
+            error = GrewMessage(source, maxSize);
             return false;
         }
         md5.Update(buffer.data(), static_cast<size_t>(got));
@@ -136,8 +149,9 @@ bool DigestFile(const fs::path& source, uint64_t maxSize, const CopyProgress& on
     return ReadWithDigest(source, maxSize, onProgress, nullptr, digested, error);
 }
 
-bool CopyFileWithDigest(const fs::path& source, const fs::path& target, uint64_t maxSize,
-                        const CopyProgress& onProgress, CopiedFile& copied, std::string& error) {
+bool CopyFileWithDigest(const fs::path& source, const fs::path& target, uint64_t expectedSize,
+                        const CopyProgress& onProgress, const CopyCheck& check, CopiedFile& copied,
+                        std::string& error) {
     if (!MakeParentFolder(target, error)) return false;
     StagingFile staging(target);
     // Where the kernel copies, the digest is of the copy itself, read back from
@@ -151,13 +165,9 @@ bool CopyFileWithDigest(const fs::path& source, const fs::path& target, uint64_t
         if (onProgress) onProgress(readBack);
         return true;
     };
-    const KernelCopy kernel = CopyInKernel(source, staging.Path(), maxSize + 1, digest, inKernel, error);
+    const KernelCopy kernel = CopyInKernel(source, staging.Path(), expectedSize + 1, digest, inKernel, error);
     if (kernel == KernelCopy::Failed) return false;
     if (kernel == KernelCopy::Done) {
-        if (inKernel > maxSize) {
-            error = DisplayPath(source) + " grew past its size while it was being published";
-            return false;
-        }
         copied.md5 = ToHex(md5.Finish());
         copied.size = inKernel;
     } else {
@@ -173,16 +183,45 @@ bool CopyFileWithDigest(const fs::path& source, const fs::path& target, uint64_t
             error = "cannot write " + DisplayPath(target) + Reason();
             return false;
         };
-        if (!ReadWithDigest(source, maxSize, onProgress, write, copied, error)) return false;
+        if (!ReadWithDigest(source, expectedSize, onProgress, write, copied, error)) return false;
         errno = 0;
         out.close();
         if (out.fail()) {
             error = "cannot write " + DisplayPath(target) + Reason();
             return false;
         }
-        StartWriteBack(staging.Path());
     }
+    // A source still being written, or a file system whose copy stops early,
+    // would otherwise put other bytes in place than the ones chosen.
+    if (copied.size > expectedSize) {
+        error = GrewMessage(source, expectedSize);
+        return false;
+    }
+    if (copied.size < expectedSize) {
+        error = DisplayPath(source) + " gave only " + std::to_string(copied.size) + " of its " +
+                std::to_string(expectedSize) + " bytes while it was being published; is something still writing it?";
+        return false;
+    }
+    if (check && !check(error)) return false;
     return staging.Commit(false, error);
+}
+
+size_t RemoveLeftoverStagingFiles(const fs::path& folder) {
+    // Compared in the system's own form: a name need not convert to anything else.
+    const fs::path::string_type prefix = fs::path(kToolFilePrefix).native();
+    const fs::path::string_type suffix = fs::path(kStagingSuffix).native();
+    std::vector<fs::path> leftovers;
+    std::error_code code;
+    for (fs::recursive_directory_iterator it(folder, code), end; !code && it != end; it.increment(code)) {
+        const fs::path::string_type name = it->path().filename().native();
+        if (name.size() > prefix.size() + suffix.size() && name.compare(0, prefix.size(), prefix) == 0 &&
+            name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0) {
+            leftovers.push_back(it->path());
+        }
+    }
+    size_t removed = 0;
+    for (const fs::path& leftover : leftovers) removed += fs::remove(leftover, code) ? 1 : 0;
+    return removed;
 }
 
 bool WriteFileAtomically(const fs::path& target, const std::string& content, const ContentCheck& check,

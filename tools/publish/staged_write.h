@@ -18,16 +18,28 @@ struct CopiedFile {
 // Called with the bytes copied so far while a file is copied.
 using CopyProgress = std::function<void(uint64_t bytesDone)>;
 
-// Copies `source` to `target`, digesting the bytes on the way. The copy is not
-// flushed to disk: call FlushAllToDisk once a batch of copies is done. Gives up, leaving
-// `target` untouched, when more than `maxSize` bytes arrive (the file grew).
-bool CopyFileWithDigest(const std::filesystem::path& source, const std::filesystem::path& target,
-                        uint64_t maxSize, const CopyProgress& onProgress, CopiedFile& copied,
-                        std::string& error);
+// Runs once a copy is complete, before it is renamed into place; false, with a
+// reason, stops it.
+using CopyCheck = std::function<bool(std::string& error)>;
 
-// Reads `source` only for its digest and size; fails like CopyFileWithDigest.
+// Copies `source` to `target`, digesting the bytes on the way, and renames the
+// copy into place only when it holds exactly `expectedSize` bytes (the size the
+// source had when it was chosen) and `check` (when given) passes; otherwise fails
+// with the file named, leaving `target` untouched. The copy is not flushed to
+// disk: call FlushCopiesToDisk once a batch of copies is done.
+bool CopyFileWithDigest(const std::filesystem::path& source, const std::filesystem::path& target,
+                        uint64_t expectedSize, const CopyProgress& onProgress, const CopyCheck& check,
+                        CopiedFile& copied, std::string& error);
+
+// Reads `source` only for its digest and size; fails when more than `maxSize`
+// bytes arrive.
 bool DigestFile(const std::filesystem::path& source, uint64_t maxSize, const CopyProgress& onProgress,
                 CopiedFile& digested, std::string& error);
+
+// Removes the staging files that a publish stopped half-way left anywhere below
+// `folder`; only the holder of the folder's publish lock may call it. Returns
+// how many were removed.
+size_t RemoveLeftoverStagingFiles(const std::filesystem::path& folder);
 
 // Reads a whole file of at most `maxSize` bytes; false when it cannot, or when
 // it is larger.
