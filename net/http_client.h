@@ -11,6 +11,11 @@
 // (bytesDone, bytesTotal): bytesTotal is the Content-Length, or 0 without one.
 using ProgressCallback = std::function<void(uint32_t bytesDone, uint32_t bytesTotal)>;
 
+// (offset, attempt): a file transfer that ended short asks again for the bytes
+// from `offset` on (0 when it starts over); `attempt` counts the attempts since
+// the last one that brought bytes, from 1 to kResumeAttempts.
+using ResumeCallback = std::function<void(uint32_t offset, uint32_t attempt)>;
+
 // One WinHTTP session for the engine's life; whole-resource GETs into a file or
 // into memory. Failures give false and a Polish text in ErrorText().
 class HttpClient {
@@ -21,8 +26,11 @@ public:
     HttpClient& operator=(const HttpClient&) = delete;
 
     bool Initialize(const std::wstring& userAgent);
+    // A body that ends short of its Content-Length is asked for again from where
+    // it stopped (see ResumeTransfer); bytesDone then goes on from there, and
+    // bytesTotal stays the first response's length.
     bool DownloadToFile(const std::wstring& url, const std::wstring& filePath,
-                        ProgressCallback onProgress);
+                        ProgressCallback onProgress, ResumeCallback onResume = nullptr);
     bool DownloadToMemory(const std::wstring& url, std::string& body);
     void Cancel();
     std::wstring ErrorText() const;
@@ -32,6 +40,12 @@ public:
     static const size_t kMaxMemoryBody = kLargestServerText;
 
 private:
+    struct FileTransfer;
+    // The one check of every wait and read loop: has the transfer been told to stop?
+    bool StopRequested() const;
+    bool PauseUnlessStopped(uint32_t ms) const;
+    void ResumeTransfer(const std::wstring& url, FileTransfer& transfer, const ResumeCallback& onResume);
+
     // The session handle (an HINTERNET; <winhttp.h> stays out of this header).
     struct SessionCloser {
         void operator()(void* session) const;

@@ -3,12 +3,15 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "base/unique_handle.h"
 #include "net/http_client.h"
 #include "net/tls_protocols.h"
+#include "net/transfer_resume.h"
 #include "net/winhttp_handle.h"
 #include "support/test_support.h"
 
@@ -21,6 +24,9 @@ struct Call {
     uint32_t total;
 };
 
+// (offset, attempt) of one resume report.
+using Resume = std::pair<uint32_t, uint32_t>;
+
 class HttpClientTest : public ::testing::Test {
 protected:
     void SetUp() override { ASSERT_TRUE(client.Initialize(L"Vorlen Patcher/1.0")); }
@@ -30,17 +36,23 @@ protected:
     }
     std::wstring Url(const std::wstring& file) const { return Url(L"", file); }
 
-    bool Download(const std::wstring& url, const std::wstring& target) {
+    bool Download(const std::wstring& url, const std::wstring& target,
+                  std::function<void()> onResume = nullptr) {
         calls.clear();
-        return client.DownloadToFile(url, target, [this](uint32_t done, uint32_t total) {
-            calls.push_back({done, total});
-        });
+        resumes.clear();
+        return client.DownloadToFile(
+            url, target, [this](uint32_t done, uint32_t total) { calls.push_back({done, total}); },
+            [this, onResume](uint32_t offset, uint32_t attempt) {
+                resumes.push_back({offset, attempt});
+                if (onResume) onResume();
+            });
     }
 
     HttpClient client;
     ServedFolder served{L"http"};
     TempDir dir;
     std::vector<Call> calls;
+    std::vector<Resume> resumes;
 };
 
 // A port on which nothing listens.
@@ -109,17 +121,6 @@ TEST_F(HttpClientTest, TwoMissingFolderLevelsFailToCreateTheFile) {
     std::wstring target = dir / L"one\\two\\a.txt";
     EXPECT_FALSE(Download(Url(L"a.txt"), target));
     EXPECT_EQ(client.ErrorText(), L"Nie można utworzyć pliku: " + target);
-}
-
-TEST_F(HttpClientTest, DroppedConnectionReturnsTrueWithAShorterFile) {
-    std::string body = PatternBytes(100000, 3);
-    served.Put("cut.bin", body);
-    std::wstring target = dir / L"cut.bin";
-    ASSERT_TRUE(Download(Url(L"cut/40000/", L"cut.bin"), target));
-    std::string got = ReadBytes(target);
-    EXPECT_EQ(got.size(), 40000u);
-    EXPECT_EQ(got, body.substr(0, 40000));
-    EXPECT_EQ(calls.back().total, 100000u);
 }
 
 TEST_F(HttpClientTest, MemoryDownloadKeepsRawBytes) {
@@ -282,6 +283,120 @@ TEST_F(HttpClientTest, CancelIsForgottenByTheNextDownloadAndIgnoredInMemory) {
     EXPECT_EQ(body, "hello");
     client.Cancel();
     ASSERT_TRUE(Download(Url(L"a.txt"), dir / L"a.txt"));
+}
+
+// --- transfers that end short ----------------------------------------------------
+
+TEST(TransferResume, TheRestIsAskedForByAStrongEtagElseLastModified) {
+    const std::wstring date = L"Wed, 21 Oct 2015 07:28:00 GMT";
+    EXPECT_EQ(ResumeValidator(L"\"5f3a-4000000\"", date), L"\"5f3a-4000000\"");
+    EXPECT_EQ(ResumeValidator(L"W/\"5f3a-4000000\"", date), date);
+    EXPECT_EQ(ResumeValidator(L"W/\"5f3a-4000000\"", L""), L"");
+    EXPECT_EQ(ResumeValidator(L"5f3a", L""), L"") << "an unquoted tag is no entity tag";
+    // Nothing from the server may carry a line break back into a request.
+    EXPECT_EQ(ResumeValidator(L"\"a\r\nX-Injected: 1\"", L"date\r\nX-Injected: 1"), L"");
+    EXPECT_EQ(ResumeHeaders(8388608, L"\"5f3a\""), L"Range: bytes=8388608-\r\nIf-Range: \"5f3a\"");
+    std::vector<uint32_t> pauses;
+    for (uint32_t attempt = 1; attempt <= kResumeAttempts; ++attempt) pauses.push_back(ResumePauseMs(attempt));
+    EXPECT_EQ(pauses, (std::vector<uint32_t>{1000, 2000, 4000, 8000, 16000}));
+}
+
+TEST(TransferResume, OnlyTheRestOfTheSameResourceContinuesAFile) {
+    EXPECT_TRUE(ContentRangeContinues(L"bytes 100-999/1000", 100, 1000));
+    EXPECT_TRUE(ContentRangeContinues(L"bytes 4294967294-4294967294/4294967295", 4294967294u, 4294967295u));
+    EXPECT_FALSE(ContentRangeContinues(L"bytes 101-999/1000", 100, 1000)) << "not where the file stopped";
+    EXPECT_FALSE(ContentRangeContinues(L"bytes 100-998/1000", 100, 1000)) << "not to the end";
+    EXPECT_FALSE(ContentRangeContinues(L"bytes 100-1000/1001", 100, 1000)) << "another length";
+    EXPECT_FALSE(ContentRangeContinues(L"bytes 100-999/*", 100, 1000));
+    EXPECT_FALSE(ContentRangeContinues(L"bytes */1000", 100, 1000));
+    EXPECT_FALSE(ContentRangeContinues(L"items 100-999/1000", 100, 1000));
+    EXPECT_FALSE(ContentRangeContinues(L"bytes 100-999/1000 ", 100, 1000));
+    EXPECT_FALSE(ContentRangeContinues(L"bytes +100-999/1000", 100, 1000));
+    EXPECT_FALSE(ContentRangeContinues(L"bytes 18446744073709551716-999/1000", 100, 1000));
+    EXPECT_FALSE(ContentRangeContinues(L"", 100, 1000));
+}
+
+TEST_F(HttpClientTest, AFileCutShortIsResumedFromWhereItStopped) {
+    std::string body = PatternBytes(50000, 11);
+    served.Put("f.bin", body);
+    std::wstring target = dir / L"f.bin";
+    ASSERT_TRUE(Download(Url(L"drop/20000/strong/", L"f.bin"), target));
+    EXPECT_EQ(ReadBytes(target), body);
+    EXPECT_EQ(resumes, (std::vector<Resume>{{20000, 1}, {40000, 1}})) << "each resume brought bytes";
+    // Progress goes on from where it stopped, against the whole file's length.
+    uint32_t previous = 0;
+    for (const Call& c : calls) {
+        EXPECT_EQ(c.total, 50000u);
+        EXPECT_GT(c.done, previous);
+        previous = c.done;
+    }
+    EXPECT_EQ(previous, 50000u);
+
+    // With a weak entity tag the date names the resource.
+    std::string other = PatternBytes(40000, 12);
+    served.Put("g.bin", other);
+    ASSERT_TRUE(Download(Url(L"drop/30000/weak/", L"g.bin"), dir / L"g.bin"));
+    EXPECT_EQ(ReadBytes(dir / L"g.bin"), other);
+    EXPECT_EQ(resumes, (std::vector<Resume>{{30000, 1}}));
+    EXPECT_EQ(served.Requests(), (std::vector<std::string>{
+                                     "f.bin",
+                                     "f.bin Range=bytes=20000- If-Range=\"vorlen-50000\"",
+                                     "f.bin Range=bytes=40000- If-Range=\"vorlen-50000\"",
+                                     "g.bin",
+                                     "g.bin Range=bytes=30000- If-Range=Wed, 21 Oct 2015 07:28:00 GMT",
+                                 }));
+}
+
+TEST_F(HttpClientTest, DroppedConnectionWithoutAValidatorStartsOverOnceThenKeepsTheShorterFile) {
+    std::string body = PatternBytes(100000, 3);
+    served.Put("cut.bin", body);
+    std::wstring target = dir / L"cut.bin";
+    ASSERT_TRUE(Download(Url(L"cut/40000/", L"cut.bin"), target));
+    std::string got = ReadBytes(target);
+    EXPECT_EQ(got.size(), 40000u);
+    EXPECT_EQ(got, body.substr(0, 40000));
+    EXPECT_EQ(resumes, (std::vector<Resume>{{0, 1}}));
+    // The second request asks for the whole file again, without a range.
+    EXPECT_EQ(served.Requests(), (std::vector<std::string>{"cut.bin", "cut.bin"}));
+    size_t startsOver = 0;
+    for (size_t i = 1; i < calls.size(); ++i) startsOver += calls[i].done < calls[i - 1].done;
+    EXPECT_EQ(startsOver, 1u);
+    EXPECT_EQ(calls.back().done, 40000u);
+    EXPECT_EQ(calls.back().total, 100000u);
+}
+
+TEST_F(HttpClientTest, AnAnswerThatDoesNotContinueTheFileEndsTheTransferAsBefore) {
+    std::string body = PatternBytes(50000, 13);
+    served.Put("f.bin", body);
+    // A 206 for another range than the one asked for.
+    std::wstring target = dir / L"f.bin";
+    ASSERT_TRUE(Download(Url(L"drop/20000/badrange/", L"f.bin"), target));
+    EXPECT_EQ(ReadBytes(target), body.substr(0, 20000));
+    EXPECT_EQ(resumes, (std::vector<Resume>{{20000, 1}}));
+    // The file gone from the server before the resume: a 404.
+    ASSERT_TRUE(Download(Url(L"drop/20000/strong/", L"f.bin"), target,
+                         [&] { DeleteFileW((served.path + L"\\f.bin").c_str()); }));
+    EXPECT_EQ(ReadBytes(target), body.substr(0, 20000));
+    EXPECT_EQ(resumes, (std::vector<Resume>{{20000, 1}}));
+    EXPECT_EQ(served.Requests().size(), 4u);
+}
+
+TEST_F(HttpClientTest, CancelDuringThePauseBeforeAResumeStopsThere) {
+    served.Put("f.bin", PatternBytes(50000, 14));
+    std::wstring target = dir / L"f.bin";
+    std::thread canceller;
+    bool result = Download(Url(L"drop/20000/strong/", L"f.bin"), target, [&] {
+        canceller = std::thread([&] {
+            Sleep(300);
+            client.Cancel();
+        });
+    });
+    if (canceller.joinable()) canceller.join();
+    EXPECT_FALSE(result);
+    EXPECT_EQ(client.ErrorText(), L"Anulowano");
+    EXPECT_FALSE(FileExists(target));
+    EXPECT_EQ(resumes, (std::vector<Resume>{{20000, 1}}));
+    EXPECT_EQ(served.Requests(), (std::vector<std::string>{"f.bin"}));
 }
 
 // --- TLS ----------------------------------------------------------------------
