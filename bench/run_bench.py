@@ -800,6 +800,8 @@ class Bench:
         self.add_row(9, what, "completes, %d resumes, %.1f MiB passed" % (resumes, passed / MiB),
                      "the file %d MiB" % (s.resume_size // MiB), "%.3f" % ratio, "<= 1.05", ratio <= 1.05)
         ours, reference = median([run[0] for run in cut]), median([run[0] for run in whole])
+        self.spread("9b", "dropping link", [run[0] / 1000 for run in cut], "s")
+        self.spread("9b", "no drop", [run[0] / 1000 for run in whole], "s")
         self.add_row("9b", "  its time", "%.1f s" % (ours / 1000), "same relay, no drop %.1f s" % (reference / 1000),
                      "+%.1f s" % ((ours - reference) / 1000), "", None)
         self.notes.append(

@@ -268,7 +268,7 @@ bool HttpClient::DownloadToFile(const std::wstring& url, const std::wstring& fil
     if (transfer.EndedShort() && !StopRequested()) ResumeTransfer(url, transfer, onResume);
     file.Reset();
 
-    if (cancel.load()) {
+    if (StopRequested()) {
         DeleteFileW(filePath.c_str());
         errorText = L"Anulowano";
         return false;
@@ -286,9 +286,10 @@ bool HttpClient::DownloadToFile(const std::wstring& url, const std::wstring& fil
 // came from, or, when it has no validator, once from the start. A 206 with the
 // rest of the same resource continues the file; a 200 sends it whole, and the
 // file starts over; any other answer ends the transfer with what it has, as a
-// cut body ended before. An attempt that cannot even reach the server counts as
-// one that brought nothing; after kResumeAttempts of those in a row it gives up.
-// The digest of the whole file stays the caller's judge.
+// cut body ended before. Each attempt waits first (ResumePauseMs), and one that
+// cannot even reach the server counts as one that brought nothing; after
+// kResumeAttempts of those in a row it gives up. The digest of the whole file
+// stays the caller's judge.
 void HttpClient::ResumeTransfer(const std::wstring& url, FileTransfer& transfer, const ResumeCallback& onResume) {
     HINTERNET handle = static_cast<HINTERNET>(session.get());
     uint32_t furthest = transfer.done;

@@ -28,7 +28,7 @@ public:
     bool Initialize(const std::wstring& userAgent);
     // A body that ends short of its Content-Length is asked for again from where
     // it stopped (see ResumeTransfer); bytesDone then goes on from there, and
-    // bytesTotal stays the first response's length.
+    // bytesTotal stays the resource's length.
     bool DownloadToFile(const std::wstring& url, const std::wstring& filePath,
                         ProgressCallback onProgress, ResumeCallback onResume = nullptr);
     bool DownloadToMemory(const std::wstring& url, std::string& body);

@@ -429,6 +429,7 @@ class PatcherBehindACuttingRelay(PatcherAgainstNginx):
     def big_md5(self):
         return [md5 for path, md5, _ in self.entries if path == self.BIG][0]
 
+
 class EndToEnd(PatcherAgainstNginx):
     def test_updates_an_empty_game_folder(self):
         os.makedirs(self.game)
