@@ -65,6 +65,9 @@ class Sizes:
         self.frames = 50 if quick else 200
         # The real patcher's rows: small files of 1-2 KiB in 50 folders.
         self.real_files = 1000 if quick else 5000
+        # The dropping link's row, the same in both: one file, cut every 32 MiB.
+        self.resume_size = 256 * MiB
+        self.resume_cut = 32 * MiB
 
     def key(self):
         return repr(sorted(vars(self).items()))
@@ -269,6 +272,13 @@ class Bench:
         for _ in range(s.big_size // MiB):
             digest.update(zeros)
         self.write_entries(www, "big.lst", [("big.bin", digest.hexdigest(), s.big_size)])
+        # The dropping link's file, sparse and zero too.
+        with open(os.path.join(www, "resume.bin"), "wb") as f:
+            f.truncate(s.resume_size)
+        digest = hashlib.md5()
+        for _ in range(s.resume_size // MiB):
+            digest.update(zeros)
+        self.write_entries(www, "resume.lst", [("resume.bin", digest.hexdigest(), s.resume_size)])
         with open(os.path.join(game, "small.lst")) as f:
             lines = f.readlines()
         with open(os.path.join(game, "small-cold.lst"), "w") as f:
@@ -733,6 +743,73 @@ class Bench:
                 step["digest_ms"], step["install_ms"], median(stage) / n, real_download,
                 program_check, real_check))
 
+    def start_relay(self, cut_after):
+        """The tests' cutting relay (tests/harness/cutting_relay.py) in front of the
+        bench's nginx: (process, port, log), its log fresh."""
+        log = os.path.join(self.data, "relay.log")
+        port_file = os.path.join(self.data, "relay-port")
+        for path in (log, port_file):
+            if os.path.exists(path):
+                os.remove(path)
+        process = subprocess.Popen([sys.executable, os.path.join(self.source, "tests", "harness", "cutting_relay.py"),
+                                    "--upstream", str(self.port), "--port-file", port_file,
+                                    "--cut-after", str(cut_after), "--log", log, "--max-seconds", "1800"],
+                                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        self.children.append(("relay", process))
+        deadline = time.time() + 20
+        while not os.path.exists(port_file):
+            if process.poll() is not None or time.time() > deadline:
+                raise BenchError("the cutting relay did not start")
+            time.sleep(0.05)
+        with open(port_file) as f:
+            return process, int(f.read()), log
+
+    def relayed_stage(self, cut_after):
+        """The download stage on resume.lst through the relay: (ms, body bytes the
+        relay passed, resumes the stage logged)."""
+        dest = os.path.join(self.data, "dest")
+        process, port, log = self.start_relay(cut_after)
+        try:
+            r = self.wine("bench_download", "stage", "http://127.0.0.1:%d/fs" % port,
+                          os.path.join(self.data, "www", "resume.lst"), 1, cwd=dest, timeout=900)[0]
+        finally:
+            process.terminate()
+            process.wait(10)
+        if r["ok"] != "1":
+            raise BenchError("the stage did not complete through the dropping link; see %s/patcher.log" % dest)
+        with open(log) as f:
+            passed = int(f.read().splitlines()[-1].split()[1])
+        with open(os.path.join(dest, "patcher.log"), encoding="utf-8") as f:
+            resumes = sum(1 for line in f if "Wznawianie pobierania od " in line)
+        return float(r["ms"]), passed, resumes
+
+    def row_resume(self):
+        """A file through a link that drops the connection after every 32 MiB of
+        body: the stage must complete, fetching little more than the file once;
+        the same relay without cuts is the time's reference."""
+        s = self.sizes
+        cut, whole = [], []
+        for i in range(self.shaped_runs):
+            pair = [(cut, s.resume_cut), (whole, 1 << 62)]
+            for values, cut_after in (pair if i % 2 == 0 else pair[::-1]):
+                values.append(self.relayed_stage(cut_after))
+        passed = max(run[1] for run in cut)
+        resumes = median([run[2] for run in cut])
+        ratio = passed / s.resume_size
+        what = "Download, %d MiB, the link dropping every %d MiB" % (s.resume_size // MiB, s.resume_cut // MiB)
+        self.add_row(9, what, "completes, %d resumes, %.1f MiB passed" % (resumes, passed / MiB),
+                     "the file %d MiB" % (s.resume_size // MiB), "%.3f" % ratio, "<= 1.05", ratio <= 1.05)
+        ours, reference = median([run[0] for run in cut]), median([run[0] for run in whole])
+        self.spread("9b", "dropping link", [run[0] / 1000 for run in cut], "s")
+        self.spread("9b", "no drop", [run[0] / 1000 for run in whole], "s")
+        self.add_row("9b", "  its time", "%.1f s" % (ours / 1000), "same relay, no drop %.1f s" % (reference / 1000),
+                     "+%.1f s" % ((ours - reference) / 1000), "", None)
+        self.notes.append(
+            "Dropping link: bench_download stage of one %d MiB file through tests/harness/cutting_relay.py, "
+            "which closes the connection once an answer has passed %d MiB of body; each resume pauses 1 s "
+            "first (%d s of the time above). Bytes passed: the body bytes the relay sent, the most of %d runs."
+            % (s.resume_size // MiB, s.resume_cut // MiB, resumes, len(cut)))
+
     def publish_tool(self):
         tool = os.path.join(self.build, "native-publish", "tools-publish", "vorlen-publish")
         if not os.access(tool, os.X_OK):
@@ -849,6 +926,7 @@ class Bench:
             (6, "Start-up", self.row_startup),
             (7, "Publish", self.row_publish),
             (8, "Real patcher, small files", self.row_real_patcher),
+            (9, "Download through a dropping link", self.row_resume),
         ]
         try:
             os.makedirs(self.data, exist_ok=True)

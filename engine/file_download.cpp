@@ -12,8 +12,14 @@
 #include "base/ascii_case.h"
 #include "base/names_and_limits.h"
 #include "base/text.h"
+#include "net/transfer_resume.h"
 
 namespace fs = std::filesystem;
+
+void Patcher::LogResumedTransfer(uint32_t offset, uint32_t attempt) {
+    Logger::Write(L"Wznawianie pobierania od " + std::to_wstring(offset) + L" bajtów (próba " +
+                  std::to_wstring(attempt) + L"/" + std::to_wstring(kResumeAttempts) + L")");
+}
 
 bool Patcher::DownloadFiles(const std::vector<PatchFile>& files) {
     cryptoProvider.Acquire();  // each downloaded file is digested
@@ -86,7 +92,9 @@ bool Patcher::DownloadFiles(const std::vector<PatchFile>& files) {
         };
 
         if (beforeFileTransfer) beforeFileTransfer();
-        if (!http.DownloadToFile(fileUrl, tmpPath, onProgress)) {
+        // While the transfer pauses before asking for the rest, nothing is
+        // published: the window keeps the file's line as it stood.
+        if (!http.DownloadToFile(fileUrl, tmpPath, onProgress, LogResumedTransfer)) {
             Logger::Write(L"BŁĄD: Pobieranie nie powiodło się: " + localPath);
             DeleteFileW(tmpPath.c_str());
             if (cancelRequested.load()) return false;

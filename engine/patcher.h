@@ -44,6 +44,8 @@ private:
 
     bool DownloadFiles(const std::vector<PatchFile>& files);
     bool DownloadSelfUpdate();
+    // The log line of a file transfer that asks again for what it is missing.
+    static void LogResumedTransfer(uint32_t offset, uint32_t attempt);
     bool CheckListSignature(const std::string& listText, UpdateState& state);
     // False deletes the staged executable; `reason` then holds the client's text
     // when the signature could not be fetched.

@@ -3,11 +3,13 @@
 #include <windows.h>
 #include <winhttp.h>
 
+#include <algorithm>
 #include <cwchar>
 #include <memory>
 
 #include "base/unique_handle.h"
 #include "net/tls_protocols.h"
+#include "net/transfer_resume.h"
 #include "net/winhttp_handle.h"
 
 namespace {
@@ -16,6 +18,8 @@ const DWORD kTimeoutMs = 30000;
 const DWORD kReadSize = 8192;
 const DWORD kHostChars = 256;
 const DWORD kPathChars = 2048;
+// A pause before a resumed request sees a Close within this long.
+const ULONGLONG kPauseStepMs = 50;
 
 // The connection and request of one download; members close in reverse order,
 // so the request closes before its connection.
@@ -63,11 +67,11 @@ namespace {
 
 enum class RequestFailure { None, Url, Connect, Open, Send, Receive, Status };
 
-// Steps shared by both downloads: crack the URL, connect, send, receive, and
-// accept status 200 only. On failure the handles are closed and `status` holds
-// the code a status failure carried.
-RequestFailure OpenGetRequest(HINTERNET session, const std::wstring& url, OpenRequest& out,
-                              DWORD& status) {
+// Steps shared by every request: crack the URL, connect, send the GET (with
+// `headers` when there are any) and receive the response's headers; `status`
+// is its code. The handles in `out` close when it goes.
+RequestFailure SendGet(HINTERNET session, const std::wstring& url, const std::wstring& headers,
+                       OpenRequest& out, DWORD& status) {
     wchar_t host[kHostChars] = {};
     wchar_t path[kPathChars] = {};
     URL_COMPONENTS parts = {};
@@ -88,17 +92,18 @@ RequestFailure OpenGetRequest(HINTERNET session, const std::wstring& url, OpenRe
                                          WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES, flags));
     if (!out.request) return RequestFailure::Open;
 
-    if (!WinHttpSendRequest(out.request.Get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0,
-                            WINHTTP_NO_REQUEST_DATA, 0, 0, 0)) {
-        return RequestFailure::Send;
-    }
+    const BOOL sent = headers.empty()
+                          ? WinHttpSendRequest(out.request.Get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0,
+                                               WINHTTP_NO_REQUEST_DATA, 0, 0, 0)
+                          : WinHttpSendRequest(out.request.Get(), headers.c_str(), static_cast<DWORD>(-1L),
+                                               WINHTTP_NO_REQUEST_DATA, 0, 0, 0);
+    if (!sent) return RequestFailure::Send;
     if (!WinHttpReceiveResponse(out.request.Get(), nullptr)) return RequestFailure::Receive;
 
     status = 0;
     DWORD size = sizeof status;
     WinHttpQueryHeaders(out.request.Get(), WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
                         WINHTTP_HEADER_NAME_BY_INDEX, &status, &size, WINHTTP_NO_HEADER_INDEX);
-    if (status != 200) return RequestFailure::Status;
     return RequestFailure::None;
 }
 
@@ -127,12 +132,31 @@ uint32_t QueryContentLength(HINTERNET request) {
     return static_cast<uint32_t>(value);
 }
 
-// Opens the GET (see OpenGetRequest) and reads its Content-Length; on failure
-// the Polish text for it, `badUrlText` when the URL does not parse.
+// One response header as text; empty when it is absent or longer than any
+// value this client uses.
+std::wstring QueryHeaderText(HINTERNET request, DWORD query) {
+    wchar_t text[512] = {};
+    DWORD size = sizeof text;
+    if (!WinHttpQueryHeaders(request, query, WINHTTP_HEADER_NAME_BY_INDEX, text, &size,
+                             WINHTTP_NO_HEADER_INDEX)) {
+        return std::wstring();
+    }
+    return std::wstring(text, size / sizeof(wchar_t));
+}
+
+std::wstring ValidatorOf(HINTERNET request) {
+    return ResumeValidator(QueryHeaderText(request, WINHTTP_QUERY_ETAG),
+                           QueryHeaderText(request, WINHTTP_QUERY_LAST_MODIFIED));
+}
+
+// Opens the GET (see SendGet), accepts status 200 only and reads its
+// Content-Length; on failure the Polish text for it, `badUrlText` when the URL
+// does not parse.
 bool StartGet(HINTERNET session, const std::wstring& url, const std::wstring& badUrlText, OpenRequest& out,
               uint32_t& announced, std::wstring& error) {
     DWORD status = 0;
-    const RequestFailure failure = OpenGetRequest(session, url, out, status);
+    RequestFailure failure = SendGet(session, url, std::wstring(), out, status);
+    if (failure == RequestFailure::None && status != 200) failure = RequestFailure::Status;
     if (failure != RequestFailure::None) {
         error = failure == RequestFailure::Url ? badUrlText : FailureText(failure, status);
         return false;
@@ -184,8 +208,58 @@ std::wstring TooLargeText(size_t limit) {
 
 }  // namespace
 
+// The .tmp file of one download and what is known of the resource it receives.
+struct HttpClient::FileTransfer {
+    FileTransfer(HANDLE file, const ProgressCallback& onProgress) : file(file), onProgress(onProgress) {}
+
+    // Only a body with a Content-Length can be known to have ended short.
+    bool EndedShort() const { return !writeFailed && total != 0 && done < total; }
+
+    // Appends one block and reports it; false when the disk refuses it.
+    bool Take(const char* block, DWORD size) {
+        DWORD written = 0;
+        // A full disk must not pass for a finished download.
+        if (!WriteFile(file, block, size, &written, nullptr) || written != size) {
+            writeFailed = true;
+            return false;
+        }
+        done += size;
+        if (onProgress) onProgress(done, total);
+        return true;
+    }
+
+    // Empties the file for a response that sends the whole resource again.
+    bool StartOver() {
+        if (SetFilePointer(file, 0, nullptr, FILE_BEGIN) == INVALID_SET_FILE_POINTER || !SetEndOfFile(file)) {
+            writeFailed = true;
+            return false;
+        }
+        done = 0;
+        return true;
+    }
+
+    HANDLE file;
+    const ProgressCallback& onProgress;
+    uint32_t done = 0;
+    uint32_t total = 0;       // the resource's length; 0 when none was announced
+    std::wstring validator;   // for If-Range; empty when the resource has none
+    bool writeFailed = false;
+};
+
+// Waits in short steps, so that a Close is seen within one of them; false when
+// the transfer is to stop.
+bool HttpClient::PauseUnlessStopped(uint32_t ms) const {
+    const ULONGLONG end = GetTickCount64() + ms;
+    while (!StopRequested()) {
+        const ULONGLONG now = GetTickCount64();
+        if (now >= end) return true;
+        Sleep(static_cast<DWORD>(std::min<ULONGLONG>(end - now, kPauseStepMs)));
+    }
+    return false;
+}
+
 bool HttpClient::DownloadToFile(const std::wstring& url, const std::wstring& filePath,
-                                ProgressCallback onProgress) {
+                                ProgressCallback onProgress, ResumeCallback onResume) {
     cancel.store(false);
 
     OpenRequest request;
@@ -208,37 +282,81 @@ bool HttpClient::DownloadToFile(const std::wstring& url, const std::wstring& fil
         return false;
     }
 
-    uint32_t bytesDone = 0;
-    bool writeFailed = false;
+    FileTransfer transfer(file.Get(), onProgress);
+    transfer.total = bytesTotal;
+    transfer.validator = ValidatorOf(request.request.Get());
     ReadBody(
-        request.request.Get(), bytesTotal, [&] { return !StopRequested(); },
-        [&](const char* block, DWORD size) {
-            DWORD written = 0;
-            // A full disk must not pass for a finished download.
-            if (!WriteFile(file.Get(), block, size, &written, nullptr) || written != size) {
-                writeFailed = true;
-                return false;
-            }
-            bytesDone += size;
-            if (onProgress) onProgress(bytesDone, bytesTotal);
-            return true;
-        });
-
-    file.Reset();
+        request.request.Get(), bytesTotal, [this] { return !StopRequested(); },
+        [&](const char* block, DWORD size) { return transfer.Take(block, size); });
     request.request.Reset();
     request.connection.Reset();
+
+    if (transfer.EndedShort() && !StopRequested()) ResumeTransfer(url, transfer, onResume);
+    file.Reset();
 
     if (StopRequested()) {
         DeleteFileW(filePath.c_str());
         errorText = L"Anulowano";
         return false;
     }
-    if (writeFailed) {
+    if (transfer.writeFailed) {
         DeleteFileW(filePath.c_str());
         errorText = L"Błąd zapisu pliku: " + filePath;
         return false;
     }
     return true;
+}
+
+// A body that ended short (the link dropped, a read failed or timed out) is asked
+// for again: from where it stopped, with If-Range naming the resource the bytes
+// came from, or, when it has no validator, once from the start. A 206 with the
+// rest of the same resource continues the file; a 200 sends it whole, and the
+// file starts over; any other answer ends the transfer with what it has, as a
+// cut body ended before. Each attempt waits first (ResumePauseMs), and one that
+// cannot even reach the server counts as one that brought nothing; after
+// kResumeAttempts of those in a row it gives up. The digest of the whole file
+// stays the caller's judge.
+void HttpClient::ResumeTransfer(const std::wstring& url, FileTransfer& transfer, const ResumeCallback& onResume) {
+    HINTERNET handle = static_cast<HINTERNET>(session.get());
+    uint32_t furthest = transfer.done;
+    uint32_t attempt = 0;  // attempts in a row that brought no new byte
+    bool startedOver = false;
+    while (transfer.EndedShort() && !StopRequested()) {
+        const bool ranged = !transfer.validator.empty();
+        if (attempt == kResumeAttempts || (!ranged && startedOver)) return;
+        ++attempt;
+        const uint32_t from = ranged ? transfer.done : 0;
+        if (onResume) onResume(from, attempt);
+        if (!PauseUnlessStopped(ResumePauseMs(attempt))) return;
+
+        OpenRequest request;
+        DWORD status = 0;
+        if (SendGet(handle, url, ranged ? ResumeHeaders(from, transfer.validator) : std::wstring(), request,
+                    status) != RequestFailure::None) {
+            continue;
+        }
+        uint32_t announced = 0;
+        if (status == 206 && ranged &&
+            ContentRangeContinues(QueryHeaderText(request.request.Get(), WINHTTP_QUERY_CONTENT_RANGE), from,
+                                  transfer.total)) {
+            // The range says how much follows, whatever else the headers claim.
+            announced = transfer.total - from;
+        } else if (status == 200) {
+            if (!transfer.StartOver()) return;
+            announced = transfer.total = QueryContentLength(request.request.Get());
+            transfer.validator = ValidatorOf(request.request.Get());
+            startedOver = startedOver || !ranged;
+        } else {
+            return;
+        }
+        ReadBody(
+            request.request.Get(), announced, [this] { return !StopRequested(); },
+            [&](const char* block, DWORD size) { return transfer.Take(block, size); });
+        if (transfer.done > furthest) {
+            furthest = transfer.done;
+            attempt = 0;
+        }
+    }
 }
 
 bool HttpClient::DownloadToMemory(const std::wstring& url, std::string& body, size_t limit, OnStop onStop) {

@@ -11,6 +11,11 @@
 // (bytesDone, bytesTotal): bytesTotal is the Content-Length, or 0 without one.
 using ProgressCallback = std::function<void(uint32_t bytesDone, uint32_t bytesTotal)>;
 
+// (offset, attempt): a file transfer that ended short asks again for the bytes
+// from `offset` on (0 when it starts over); `attempt` counts the attempts since
+// the last one that brought bytes, from 1 to kResumeAttempts.
+using ResumeCallback = std::function<void(uint32_t offset, uint32_t attempt)>;
+
 // One WinHTTP session for the engine's life; whole-resource GETs into a file or
 // into memory. Failures give false and a Polish text in ErrorText().
 class HttpClient {
@@ -28,9 +33,12 @@ public:
     enum class OnStop { Finish, Stop };
 
     bool Initialize(const std::wstring& userAgent);
+    // A body that ends short of its Content-Length is asked for again from where
+    // it stopped (see ResumeTransfer); bytesDone then goes on from there, and
+    // bytesTotal stays the resource's length.
     bool DownloadToFile(const std::wstring& url, const std::wstring& filePath,
-                        ProgressCallback onProgress);
-    // A body cut short of its Content-Length, or ended by a failed read, is a
+                        ProgressCallback onProgress, ResumeCallback onResume = nullptr);
+    // A memory body cut short of its Content-Length, or ended by a failed read, is a
     // failure. With OnStop::Stop the download ends at its next block after a
     // stop, as a file download does.
     bool DownloadToMemory(const std::wstring& url, std::string& body, size_t limit = kMaxMemoryBody,
@@ -42,12 +50,17 @@ public:
     std::wstring ErrorText() const;
 
 private:
+    struct FileTransfer;
+    // The one check of every wait and read loop: has the transfer been told to stop?
+    bool StopRequested() const;
+    bool PauseUnlessStopped(uint32_t ms) const;
+    void ResumeTransfer(const std::wstring& url, FileTransfer& transfer, const ResumeCallback& onResume);
+
     // The session handle (an HINTERNET; <winhttp.h> stays out of this header).
     struct SessionCloser {
         void operator()(void* session) const;
     };
     std::unique_ptr<void, SessionCloser> session;
-    bool StopRequested() const;
 
     std::wstring errorText;
     std::atomic<bool> cancel{false};

@@ -140,12 +140,13 @@ bool Patcher::DownloadSelfUpdate() {
         state.fileTotal = state.overallTotal = bytesTotal;
         PublishProgress(state);
     };
-    if (!http.DownloadToFile(url, target, onProgress) || cancelRequested.load()) {
+    if (!http.DownloadToFile(url, target, onProgress, LogResumedTransfer) || cancelRequested.load()) {
         DeleteFileW(target.c_str());
         return false;
     }
     // A body that ended early would replace a working patcher with a broken one
-    // that can no longer update itself.
+    // that can no longer update itself. A resumed transfer reports the whole
+    // resource's length throughout, so the comparison holds for it too.
     if (received == 0 || (announced != 0 && received != announced)) {
         Logger::Write(L"BŁĄD: Nowa wersja patchera pobrana niekompletnie (" +
                       std::to_wstring(received) + L" z " + std::to_wstring(announced) +

@@ -40,6 +40,8 @@ RUN_ENDINGS = ("--- Pobieranie zakończone pomyślnie ---", "Wszystkie pliki akt
                "Anulowano przez użytkownika", "Pobieranie anulowane", "BŁĄD: Niedozwolona ścieżka",
                "BŁĄD: Nieoczekiwany wyjątek")
 
+MiB = 1024 * 1024
+
 # The user agent of the fixture's own "is nginx up yet" requests.
 READINESS_PROBE = "vorlen-e2e-readiness"
 
@@ -364,6 +366,71 @@ class PatcherAgainstMisbehavingServer(PatcherAgainstNginx):
             return f.read().splitlines()
 
 
+class PatcherBehindACuttingRelay(PatcherAgainstNginx):
+    """The same, with nginx on a port of its own behind the tests' cutting relay
+    (tests/harness/cutting_relay.py) on the patcher's port: a link that drops
+    the connection once an answer has passed CUT bytes of body. The sample has
+    a big file more, and the game folder starts with everything else."""
+
+    BIG = "data/big.pak"
+    BIG_SIZE = 64 * MiB
+    CUT = 8 * MiB
+
+    def make_sample(self):
+        super().make_sample()
+        with open(os.path.join(self.sample, self.BIG), "wb") as f:
+            f.write(random.Random(26).randbytes(self.BIG_SIZE))
+
+    def start_server(self):
+        self.relay = None
+        self.nginx_port = free_port()
+        self.start_nginx(self.nginx_port)
+        self.start_relay()
+        shutil.copytree(self.sample, self.game)
+        os.remove(os.path.join(self.game, self.BIG))
+
+    def start_relay(self, *options):
+        """The relay on the patcher's port, in place of any earlier one, with a
+        fresh log."""
+        self.stop_relay()
+        self.relay_log = os.path.join(self.work, "relay.log")
+        if os.path.exists(self.relay_log):
+            os.remove(self.relay_log)
+        self.relay = subprocess.Popen(["python3", os.path.join(SOURCE, "tests", "harness", "cutting_relay.py"),
+                                       "--upstream", str(self.nginx_port), "--port", str(self.port),
+                                       "--cut-after", str(self.CUT), "--log", self.relay_log,
+                                       "--max-seconds", "600", *options],
+                                      stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        deadline = time.monotonic() + 15
+        while True:
+            try:
+                socket.create_connection(("127.0.0.1", self.port), timeout=2).close()
+                return
+            except OSError:
+                self.assertIsNone(self.relay.poll(), "the relay ended")
+                self.assertLess(time.monotonic(), deadline, "the relay does not answer")
+                time.sleep(0.1)
+
+    def stop_relay(self):
+        if self.relay is not None and self.relay.poll() is None:
+            self.relay.terminate()
+            self.relay.wait(timeout=10)
+        self.relay = None
+
+    def stop_everything(self):
+        super().stop_everything()
+        self.stop_relay()
+
+    def relayed(self):
+        """The answers the relay passed (see its header), and the body bytes it passed in all."""
+        with open(self.relay_log, encoding="utf-8") as f:
+            lines = f.read().splitlines()
+        return lines[:-1], int(lines[-1].split()[1])
+
+    def big_md5(self):
+        return [md5 for path, md5, _ in self.entries if path == self.BIG][0]
+
+
 class EndToEnd(PatcherAgainstNginx):
     def test_updates_an_empty_game_folder(self):
         os.makedirs(self.game)
@@ -579,9 +646,12 @@ class EndToEndMisbehaving(PatcherAgainstMisbehavingServer):
 
         partial = hashlib.md5(self.sample_bytes(cut)[:1000]).hexdigest()
         count = len(self.entries)
-        self.assertEqual(messages[-5:], [f"[{count}/{count}] Pobieranie: {self.local(cut)}", "Pobrano, weryfikacja MD5...",
+        # The server names no validator: the file is asked for whole once more.
+        self.assertEqual(messages[-6:], [f"[{count}/{count}] Pobieranie: {self.local(cut)}",
+                                         "Wznawianie pobierania od 0 bajtów (próba 1/5)", "Pobrano, weryfikacja MD5...",
                                          f"BŁĄD: MD5 nie pasuje! Oczekiwano: {self.entries[-1][1]}, otrzymano: {partial}",
                                          "BŁĄD: Pobieranie nie powiodło się", "Patcher zamknięty"])
+        self.assertEqual(self.served_requests()[-2:], [f"/fs/{cut}", f"/fs/{cut}"])
         self.assertEqual(self.files_in(self.game), sorted([p for p, _, _ in self.entries[:-1]] + ["patcher.log"]))
 
         # The next run, with the server mended, installs it.
@@ -660,6 +730,63 @@ class EndToEndMisbehaving(PatcherAgainstMisbehavingServer):
         with open(exe, "rb") as f, open(self.exe, "rb") as g:
             self.assertEqual(f.read(), g.read(), "the executable was replaced")
         self.assertEqual(os.listdir(self.game), ["patcher.log"])
+
+
+class EndToEndResume(PatcherBehindACuttingRelay):
+    def test_a_file_cut_every_8_mib_is_resumed_to_its_end(self):
+        messages = self.run_patcher()
+
+        drops = self.BIG_SIZE // self.CUT - 1
+        self.assertEqual(messages, self.expected_start() + [
+            "Plików do aktualizacji: 1", f"Łączny rozmiar: {self.BIG_SIZE // MiB} MB", "--- Rozpoczęcie pobierania ---",
+            f"[1/1] Pobieranie: {self.local(self.BIG)}"]
+            + [f"Wznawianie pobierania od {n * self.CUT} bajtów (próba 1/5)" for n in range(1, drops + 1)]
+            + self.download_lines(1, 1, self.BIG)[1:] + ["--- Pobieranie zakończone pomyślnie ---", "Patcher zamknięty"])
+        self.assertGameFolderHoldsTheSample()
+        # nginx sent the file whole once, then each rest as a 206.
+        self.assertEqual([(path, status) for path, status, _ in self.requests()][2:],
+                         [(f"/fs/{self.BIG}", 200)] + [(f"/fs/{self.BIG}", 206)] * drops)
+        # Each ask named the rest from where the file stopped and nginx's own tag;
+        # no byte of the file passed the link twice.
+        answers, body_bytes = self.relayed()
+        served = os.stat(os.path.join(self.server, self.BIG))
+        etag = '"%x-%x"' % (int(served.st_mtime), served.st_size)  # nginx's strong tag
+        request = f"GET /fs/{self.BIG} HTTP/1.1"
+        self.assertEqual(answers[2:], [f"{request} -> 200 {self.CUT} cut"] + [
+            f"{request} Range=bytes={n * self.CUT}- If-Range={etag} -> 206 {self.CUT}" + (" cut" if n < drops else "")
+            for n in range(1, drops + 1)])
+        with open(os.path.join(self.server, "patcher_version.txt"), "rb") as f:
+            version_bytes = len(f.read())
+        self.assertEqual(body_bytes, version_bytes + len(self.list_text) + self.BIG_SIZE)
+
+    def test_a_server_that_ignores_ranges_is_read_again_from_the_start(self):
+        big = self.local(self.BIG)
+        # Every answer cut: five attempts in a row bring no new byte, and the
+        # part fails its digest, as a cut file did before.
+        self.start_relay("--ignore-ranges")
+        messages = self.run_patcher()
+        part = hashlib.md5(self.sample_bytes(self.BIG)[:self.CUT]).hexdigest()
+        self.assertEqual(messages[-10:], [f"[1/1] Pobieranie: {big}"] + [
+            f"Wznawianie pobierania od {self.CUT} bajtów (próba {k}/5)" for k in range(1, 6)] + [
+            "Pobrano, weryfikacja MD5...", f"BŁĄD: MD5 nie pasuje! Oczekiwano: {self.big_md5()}, otrzymano: {part}",
+            "BŁĄD: Pobieranie nie powiodło się", "Patcher zamknięty"])
+        self.assertEqual([(path, status) for path, status, _ in self.requests()][2:], [(f"/fs/{self.BIG}", 200)] * 6)
+        answers, _ = self.relayed()
+        self.assertEqual([answer.split(" If-Range=")[0] for answer in answers[3:]],
+                         [f"GET /fs/{self.BIG} HTTP/1.1 Range=bytes={self.CUT}-"] * 5)
+        self.assertNotIn(self.BIG + ".tmp", self.files_in(self.game))
+        self.assertNotIn(self.BIG, self.files_in(self.game))
+
+        # Only the first answer cut: the start over brings the whole file.
+        self.start_relay("--ignore-ranges", "--cuts", "1")
+        os.remove(os.path.join(self.game, "patcher.log"))
+        messages = self.run_patcher()
+        self.assertEqual(messages[-9:], [f"[1/1] Pobieranie: {big}",
+                                         f"Wznawianie pobierania od {self.CUT} bajtów (próba 1/5)"]
+                        + self.download_lines(1, 1, self.BIG)[1:] + ["--- Pobieranie zakończone pomyślnie ---",
+                                                                     "Patcher zamknięty"])
+        self.assertGameFolderHoldsTheSample()
+        self.assertEqual([(path, status) for path, status, _ in self.requests()][-2:], [(f"/fs/{self.BIG}", 200)] * 2)
 
 
 if __name__ == "__main__":

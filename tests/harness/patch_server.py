@@ -9,6 +9,11 @@
   /empty/<anything>            200 with an empty body
   /cut/<n>/<path>              announces the whole file, sends <n> bytes, drops the connection
   /reset/<n>/<path>            the file without Content-Length: <n> bytes, then a reset connection
+  /drop/<n>/<kind>/<path>      the file with validators, answering "Range: bytes=N-" with a 206
+                               when If-Range names them; sends at most <n> bytes of any body,
+                               then drops the connection. <kind>: "strong" (a strong ETag and
+                               Last-Modified), "weak" (a weak ETag and Last-Modified),
+                               "badrange" (as strong, but the 206 names a range one byte off)
   /slow/<ms>/<path>            the file in 8 KiB pieces, <ms> apart
   /stall/<seconds>/<path>      headers, then nothing for <seconds>, then drops the connection
   /gate/<name>/<path>          nothing until the file <root>/<name> exists, then the file <path>
@@ -23,6 +28,9 @@ With --fs-rules FILE the server stands in for a patch server at /fs: a request
 /fs/<path> is served as /<prefix>/<path>, where <prefix> belongs to the first
 line "<glob> <prefix>" of FILE whose glob matches <path> (prefix "-": the plain
 file). FILE is read at every request, so a test can change the rules mid-run.
+
+Requests are recorded in requests.log, one path a line, followed by
+" Range=<value>" and " If-Range=<value>" when they carry those headers.
 
 Every loop is bounded: pieces are counted, sleeps are capped, and the server
 itself stops after --max-seconds.
@@ -43,6 +51,7 @@ import urllib.parse
 PIECE = 8192
 MAX_SLEEP = 120.0
 ENDLESS_CAP = 1 << 30  # the endless body still ends, after 1 GiB
+LAST_MODIFIED = "Wed, 21 Oct 2015 07:28:00 GMT"
 
 
 class Handler(http.server.BaseHTTPRequestHandler):
@@ -83,7 +92,11 @@ class Handler(http.server.BaseHTTPRequestHandler):
     def _record(self):
         with self.server.lock:
             with open(os.path.join(self.server.root, "requests.log"), "a", encoding="utf-8") as f:
-                f.write(urllib.parse.unquote(self.path) + "\n")
+                line = urllib.parse.unquote(self.path)
+                for name in ("Range", "If-Range"):
+                    if self.headers.get(name) is not None:
+                        line += f" {name}={self.headers.get(name)}"
+                f.write(line + "\n")
 
     # -- requests ----------------------------------------------------------
     def _apply_fs_rules(self):
@@ -167,6 +180,31 @@ class Handler(http.server.BaseHTTPRequestHandler):
         self.connection.close()
         self.close_connection = True
 
+    def _drop(self, rest):
+        limit, kind = int(rest[0]), rest[1]
+        body = self._file("/".join(rest[2:]))
+        if body is None:
+            return self._not_found()
+        etag = f'"vorlen-{len(body)}"'
+        validators = [("ETag", ("W/" if kind == "weak" else "") + etag), ("Last-Modified", LAST_MODIFIED)]
+        accepted = {LAST_MODIFIED} | ({etag} if kind != "weak" else set())
+        asked = self.headers.get("Range", "")
+        if_range = self.headers.get("If-Range")
+        start = 0
+        if asked.startswith("bytes=") and asked.endswith("-") and asked[6:-1].isdigit() and \
+                (if_range is None or if_range in accepted) and int(asked[6:-1]) < len(body):
+            start = int(asked[6:-1])
+        if start:
+            first = start + 1 if kind == "badrange" else start
+            self._head(206, len(body) - start,
+                       validators + [("Content-Range", f"bytes {first}-{len(body) - 1}/{len(body)}")])
+        else:
+            self._head(200, len(body), validators)
+        self.wfile.write(body[start:start + limit])
+        self.wfile.flush()
+        if start + limit < len(body):
+            self.close_connection = True
+
     def _slow(self, rest):
         delay = min(int(rest[0]) / 1000.0, MAX_SLEEP)
         body = self._file("/".join(rest[1:]))
@@ -235,7 +273,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
         self._static(rest[0])
 
 
-KINDS = {"noanswer", "status", "redirect", "nolength", "empty", "cut", "reset", "slow", "stall", "gate",
+KINDS = {"noanswer", "status", "redirect", "nolength", "empty", "cut", "reset", "drop", "slow", "stall", "gate",
          "long", "huge", "endless", "same", "away"}
 
 

@@ -3,12 +3,15 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "base/unique_handle.h"
 #include "net/http_client.h"
 #include "net/tls_protocols.h"
+#include "net/transfer_resume.h"
 #include "net/winhttp_handle.h"
 #include "support/test_support.h"
 
@@ -21,6 +24,9 @@ struct Call {
     uint32_t total;
 };
 
+// (offset, attempt) of one resume report.
+using Resume = std::pair<uint32_t, uint32_t>;
+
 class HttpClientTest : public ::testing::Test {
 protected:
     void SetUp() override { ASSERT_TRUE(client.Initialize(L"Vorlen Patcher/1.0")); }
@@ -30,17 +36,23 @@ protected:
     }
     std::wstring Url(const std::wstring& file) const { return Url(L"", file); }
 
-    bool Download(const std::wstring& url, const std::wstring& target) {
+    bool Download(const std::wstring& url, const std::wstring& target,
+                  std::function<void()> onResume = nullptr) {
         calls.clear();
-        return client.DownloadToFile(url, target, [this](uint32_t done, uint32_t total) {
-            calls.push_back({done, total});
-        });
+        resumes.clear();
+        return client.DownloadToFile(
+            url, target, [this](uint32_t done, uint32_t total) { calls.push_back({done, total}); },
+            [this, onResume](uint32_t offset, uint32_t attempt) {
+                resumes.push_back({offset, attempt});
+                if (onResume) onResume();
+            });
     }
 
     HttpClient client;
     ServedFolder served{L"http"};
     TempDir dir;
     std::vector<Call> calls;
+    std::vector<Resume> resumes;
 };
 
 // A port on which nothing listens.
@@ -109,17 +121,6 @@ TEST_F(HttpClientTest, TwoMissingFolderLevelsFailToCreateTheFile) {
     std::wstring target = dir / L"one\\two\\a.txt";
     EXPECT_FALSE(Download(Url(L"a.txt"), target));
     EXPECT_EQ(client.ErrorText(), L"Nie można utworzyć pliku: " + target);
-}
-
-TEST_F(HttpClientTest, DroppedConnectionReturnsTrueWithAShorterFile) {
-    std::string body = PatternBytes(100000, 3);
-    served.Put("cut.bin", body);
-    std::wstring target = dir / L"cut.bin";
-    ASSERT_TRUE(Download(Url(L"cut/40000/", L"cut.bin"), target));
-    std::string got = ReadBytes(target);
-    EXPECT_EQ(got.size(), 40000u);
-    EXPECT_EQ(got, body.substr(0, 40000));
-    EXPECT_EQ(calls.back().total, 100000u);
 }
 
 TEST_F(HttpClientTest, MemoryDownloadKeepsRawBytes) {
@@ -282,6 +283,76 @@ TEST_F(HttpClientTest, CancelIsForgottenByTheNextDownloadAndIgnoredInMemory) {
     EXPECT_EQ(body, "hello");
     client.Cancel();
     ASSERT_TRUE(Download(Url(L"a.txt"), dir / L"a.txt"));
+}
+
+// --- transfers that end short ----------------------------------------------------
+
+TEST(TransferResume, TheRestIsAskedForByAStrongTagElseTheDateAndOnlyTheRestContinues) {
+    const std::wstring date = L"Wed, 21 Oct 2015 07:28:00 GMT";
+    EXPECT_EQ(ResumeValidator(L"\"5f3a\"", date), L"\"5f3a\"");
+    EXPECT_EQ(ResumeValidator(L"W/\"5f3a\"", date), date) << "a weak tag cannot join ranges";
+    EXPECT_EQ(ResumeValidator(L"W/\"5f3a\"", L""), L"");
+    // Nothing from the server may carry a line break back into a request.
+    EXPECT_EQ(ResumeValidator(L"\"a\r\nX-Injected: 1\"", L"date\r\nX-Injected: 1"), L"");
+    EXPECT_EQ(ResumeHeaders(8388608, L"\"5f3a\""), L"Range: bytes=8388608-\r\nIf-Range: \"5f3a\"");
+    EXPECT_EQ(ResumePauseMs(1) + ResumePauseMs(kResumeAttempts), 1000u + 16000u);
+
+    EXPECT_TRUE(ContentRangeContinues(L"bytes 100-999/1000", 100, 1000));
+    EXPECT_TRUE(ContentRangeContinues(L"bytes 4294967294-4294967294/4294967295", 4294967294u, 4294967295u));
+    EXPECT_FALSE(ContentRangeContinues(L"bytes 101-999/1000", 100, 1000)) << "not where the file stopped";
+    EXPECT_FALSE(ContentRangeContinues(L"bytes 100-998/1000", 100, 1000)) << "not to the end";
+    EXPECT_FALSE(ContentRangeContinues(L"bytes 100-1000/1001", 100, 1000)) << "another length";
+    EXPECT_FALSE(ContentRangeContinues(L"bytes 100-999/*", 100, 1000));
+    EXPECT_FALSE(ContentRangeContinues(L"bytes 18446744073709551716-999/1000", 100, 1000));
+}
+
+TEST_F(HttpClientTest, DroppedConnectionWithoutAValidatorStartsOverOnceThenKeepsTheShorterFile) {
+    std::string body = PatternBytes(100000, 3);
+    served.Put("cut.bin", body);
+    std::wstring target = dir / L"cut.bin";
+    ASSERT_TRUE(Download(Url(L"cut/40000/", L"cut.bin"), target));
+    EXPECT_EQ(ReadBytes(target), body.substr(0, 40000));
+    EXPECT_EQ(resumes, (std::vector<Resume>{{0, 1}}));
+    // The second request asks for the whole file again, without a range.
+    EXPECT_EQ(served.Requests(), (std::vector<std::string>{"cut.bin", "cut.bin"}));
+    EXPECT_EQ(calls.back().done, 40000u);
+    EXPECT_EQ(calls.back().total, 100000u);
+}
+
+TEST_F(HttpClientTest, AnAnswerThatDoesNotContinueTheFileEndsTheTransferAsBefore) {
+    std::string body = PatternBytes(50000, 13);
+    served.Put("f.bin", body);
+    std::wstring target = dir / L"f.bin";
+    // A 206 for another range than the one asked for.
+    ASSERT_TRUE(Download(Url(L"drop/20000/badrange/", L"f.bin"), target));
+    EXPECT_EQ(ReadBytes(target), body.substr(0, 20000));
+    // The file gone from the server before the resume: a 404.
+    ASSERT_TRUE(Download(Url(L"drop/20000/weak/", L"f.bin"), target,
+                         [&] { DeleteFileW((served.path + L"\\f.bin").c_str()); }));
+    EXPECT_EQ(ReadBytes(target), body.substr(0, 20000));
+    EXPECT_EQ(resumes, (std::vector<Resume>{{20000, 1}}));
+    // A weak tag gives way to the date.
+    EXPECT_EQ(served.Requests(), (std::vector<std::string>{
+                                     "f.bin", "f.bin Range=bytes=20000- If-Range=\"vorlen-50000\"", "f.bin",
+                                     "f.bin Range=bytes=20000- If-Range=Wed, 21 Oct 2015 07:28:00 GMT"}));
+}
+
+TEST_F(HttpClientTest, CancelDuringThePauseBeforeAResumeStopsThere) {
+    served.Put("f.bin", PatternBytes(50000, 14));
+    std::wstring target = dir / L"f.bin";
+    std::thread canceller;
+    bool result = Download(Url(L"drop/20000/strong/", L"f.bin"), target, [&] {
+        canceller = std::thread([&] {
+            Sleep(300);
+            client.Cancel();
+        });
+    });
+    if (canceller.joinable()) canceller.join();
+    EXPECT_FALSE(result);
+    EXPECT_EQ(client.ErrorText(), L"Anulowano");
+    EXPECT_FALSE(FileExists(target));
+    EXPECT_EQ(resumes, (std::vector<Resume>{{20000, 1}}));
+    EXPECT_EQ(served.Requests(), (std::vector<std::string>{"f.bin"}));
 }
 
 // --- TLS ----------------------------------------------------------------------
