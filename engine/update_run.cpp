@@ -88,6 +88,11 @@ void Patcher::RunStages() {
         return;
     }
 
+    // The player's own proxy, looked up once per process before the first request.
+    std::wstring proxy;
+    if (http.UseUserProxy(config.serverUrl + L"/" + config.versionFile, proxy)) {
+        Logger::Write(L"Serwer proxy: " + (proxy.empty() ? std::wstring(L"brak") : proxy));
+    }
     Logger::Write(L"Sprawdzanie wersji patchera...");
     state.status = L"Sprawdzanie wersji patchera...";
     PublishProgress(state);

@@ -21,6 +21,11 @@ public:
     HttpClient& operator=(const HttpClient&) = delete;
 
     bool Initialize(const std::wstring& userAgent);
+    // Once per client, before its first request: goes through the proxy that the
+    // user's Windows settings name for `url` (the session is opened again for it).
+    // True the first time, with the proxy in use, "host:port", in `proxy`, or empty
+    // for none; false on every later call.
+    bool UseUserProxy(const std::wstring& url, std::wstring& proxy);
     bool DownloadToFile(const std::wstring& url, const std::wstring& filePath,
                         ProgressCallback onProgress);
     bool DownloadToMemory(const std::wstring& url, std::string& body);
@@ -39,4 +44,7 @@ private:
     std::unique_ptr<void, SessionCloser> session;
     std::wstring errorText;
     std::atomic<bool> cancel{false};
+    std::wstring userAgent;
+    bool proxyChosen = false;
+    std::wstring proxyInUse;
 };

@@ -49,7 +49,7 @@ class SignedRelease(e2e_test.PatcherAgainstNginx):
 
     def expected_signed_start(self):
         start = self.expected_start()
-        return start[:10] + ["Podpis listy plików poprawny"] + start[10:]
+        return start[:11] + ["Podpis listy plików poprawny"] + start[11:]
 
     def full_install_log(self, start):
         count = len(self.entries)
@@ -167,7 +167,7 @@ class KeyedSelfUpdate(SignedRelease):
         self.start_patcher(self.installed)
         e2e_test.EndToEndSelfUpdate.answer_the_message_box(self)
         self.patcher.wait(timeout=CLOSE_SECONDS)
-        self.assertEqual(self.log_messages(), self.expected_start()[:7] + [
+        self.assertEqual(self.log_messages(), self.expected_start()[:8] + [
             "Dostępna nowa wersja patchera - aktualizacja", "Patcher zamknięty"])
         e2e_test.EndToEndSelfUpdate.wait_for_the_new_patcher(self, self.installed)
         self.assertEqual(self.served_since(0), [("/fs/patcher_version.txt", 200), ("/fs/Vorlen-Patcher.exe", 200),
@@ -201,7 +201,7 @@ class KeyedSelfUpdate(SignedRelease):
                 self.close_window()
                 self.assertEqual(self.patcher.returncode, 0)
 
-                self.assertEqual(self.log_messages(), self.expected_start()[:7] + [
+                self.assertEqual(self.log_messages(), self.expected_start()[:8] + [
                     "Dostępna nowa wersja patchera - aktualizacja", PATCHER_REFUSED, "Patcher zamknięty"])
                 self.assertEqual(self.served_since(seen), [
                     ("/fs/patcher_version.txt", 200), ("/fs/Vorlen-Patcher.exe", 200),

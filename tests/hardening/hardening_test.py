@@ -69,7 +69,7 @@ class HostileServer(RunChecks, PatcherAgainstMisbehavingServer):
         self.set_rules([("patchlist.txt", "endless")])
         messages = self.run_patcher()
 
-        self.assertEqual(messages, self.expected_start()[:9] + [
+        self.assertEqual(messages, self.expected_start()[:10] + [
             "BŁĄD: Nie można pobrać patchlist: Odpowiedź serwera jest zbyt duża (ponad 16 MiB)", "Patcher zamknięty"])
         self.assertEqual(self.files_in(self.game), ["patcher.log"])
 
@@ -198,7 +198,7 @@ class HostileServer(RunChecks, PatcherAgainstMisbehavingServer):
     def test_a_partial_content_answer_is_an_error(self):
         os.makedirs(self.game)
         self.set_rules([("patchlist.txt", "status/206")])
-        self.assertEqual(self.run_patcher(), self.expected_start()[:9] + [
+        self.assertEqual(self.run_patcher(), self.expected_start()[:10] + [
             "BŁĄD: Nie można pobrać patchlist: HTTP Error: 206", "Patcher zamknięty"])
         self.assertEqual(self.files_in(self.game), ["patcher.log"])
 
@@ -216,7 +216,7 @@ class HostileServer(RunChecks, PatcherAgainstMisbehavingServer):
         os.remove(os.path.join(self.work, "evil.txt"))
         messages = self.run_patcher()
 
-        self.assertEqual(messages, self.expected_start()[:11] + [
+        self.assertEqual(messages, self.expected_start()[:12] + [
             "BŁĄD: Niedozwolona ścieżka w liście plików: ../evil.txt", "Patcher zamknięty"])
         self.assertEqual(self.files_in(self.game), ["patcher.log"])
         self.assertFalse(os.path.exists(os.path.join(self.work, "evil.txt")))
