@@ -128,7 +128,7 @@ class KeyedUpdate(SignedRelease):
                 messages = self.run_patcher()
 
                 missing = ": HTTP Error: 404" if tamper is drop_signature else ""
-                self.assertEqual(messages, self.expected_signed_start()[:9] + [
+                self.assertEqual(messages, self.expected_signed_start()[:10] + [
                     f"Patchlist pobrany, rozmiar: {len(served_list)} bajtów", LIST_REFUSED + missing,
                     "Patcher zamknięty"])
                 self.assertEqual(self.served_since(seen), [
