@@ -153,6 +153,15 @@ void Patcher::RunStages() {
         return;
     }
 
+    // The player's own proxy, looked up once per process before the first request.
+    std::wstring proxy;
+    if (http.UseUserProxy(config.serverUrl + L"/" + config.versionFile, proxy)) {
+        Logger::Write(L"Serwer proxy: " + (proxy.empty() ? std::wstring(L"brak") : proxy));
+        if (cancelRequested.load()) {
+            EndCancelled(L"Anulowano przez użytkownika", state);
+            return;
+        }
+    }
     if (!RunSelfUpdateStep(state)) return;
 
     Logger::Write(L"Pobieranie listy plików...");

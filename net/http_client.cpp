@@ -8,6 +8,7 @@
 #include <memory>
 
 #include "base/unique_handle.h"
+#include "net/system_proxy.h"
 #include "net/tls_protocols.h"
 #include "net/transfer_resume.h"
 #include "net/winhttp_handle.h"
@@ -20,6 +21,18 @@ const DWORD kHostChars = 256;
 const DWORD kPathChars = 2048;
 // A pause before a resumed request sees a Close within this long.
 const ULONGLONG kPauseStepMs = 50;
+// The longest wait for an auto-config script's answer before going direct.
+const DWORD kProxyLookupMs = 5000;
+
+// Time-outs and TLS protocols, the same for every session the client opens.
+void ConfigureSession(HINTERNET handle) {
+    DWORD timeout = kTimeoutMs;
+    WinHttpSetOption(handle, WINHTTP_OPTION_CONNECT_TIMEOUT, &timeout, sizeof timeout);
+    WinHttpSetOption(handle, WINHTTP_OPTION_RECEIVE_TIMEOUT, &timeout, sizeof timeout);
+    // Without it an https server with current defaults is out of reach from Windows
+    // 7; a system that refuses the option keeps its own defaults, and nothing is said.
+    RequestModernTls(handle);
+}
 
 // The connection and request of one download; members close in reverse order,
 // so the request closes before its connection.
@@ -35,19 +48,32 @@ void HttpClient::SessionCloser::operator()(void* handle) const { WinHttpCloseHan
 HttpClient::~HttpClient() = default;
 
 bool HttpClient::Initialize(const std::wstring& userAgent) {
-    HINTERNET handle = WinHttpOpen(userAgent.c_str(), WINHTTP_ACCESS_TYPE_DEFAULT_PROXY,
-                                   WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0);
+    this->userAgent = userAgent;
+    HINTERNET handle = OpenSession(userAgent, ProxyChoice());
     if (handle == nullptr) {
         errorText = L"Nie można zainicjalizować WinHTTP";
         return false;
     }
     session.reset(handle);
-    DWORD timeout = kTimeoutMs;
-    WinHttpSetOption(handle, WINHTTP_OPTION_CONNECT_TIMEOUT, &timeout, sizeof timeout);
-    WinHttpSetOption(handle, WINHTTP_OPTION_RECEIVE_TIMEOUT, &timeout, sizeof timeout);
-    // Without it an https server with current defaults is out of reach from Windows
-    // 7; a system that refuses the option keeps its own defaults, and nothing is said.
-    RequestModernTls(handle);
+    ConfigureSession(handle);
+    return true;
+}
+
+bool HttpClient::UseUserProxy(const std::wstring& url, std::wstring& proxy) {
+    if (proxyChosen) return false;
+    proxyChosen = true;
+    const ProxyChoice choice = FindUserProxy(userAgent, url, kProxyLookupMs);
+    // Wine's WinHTTP ignores a proxy set on a request, and Windows 7 knows no
+    // automatic-proxy session: the proxy has to be the session's own.
+    if (!choice.proxy.empty()) {
+        HINTERNET handle = OpenSession(userAgent, choice);
+        if (handle != nullptr) {
+            session.reset(handle);
+            ConfigureSession(handle);
+            proxyInUse = choice.proxy;
+        }
+    }
+    proxy = proxyInUse;
     return true;
 }
 
@@ -65,7 +91,38 @@ std::wstring HttpClient::ErrorText() const { return errorText; }
 
 namespace {
 
-enum class RequestFailure { None, Url, Connect, Open, Send, Receive, Status };
+enum class RequestFailure { None, Url, Connect, Open, Send, Receive, Status, ProxyAuth };
+
+// A proxy that asks for Windows' own sign-in (Negotiate or NTLM) is given the
+// logged-on user's credentials, as office proxies expect. One that wants a name
+// and a password (Basic, Digest) is not answered: the patcher never asks for one.
+bool AnswerProxyChallenge(HINTERNET request) {
+    DWORD supported = 0, first = 0, target = 0;
+    if (!WinHttpQueryAuthSchemes(request, &supported, &first, &target) || target != WINHTTP_AUTH_TARGET_PROXY) {
+        return false;
+    }
+    DWORD scheme = 0;
+    if (supported & WINHTTP_AUTH_SCHEME_NEGOTIATE) {
+        scheme = WINHTTP_AUTH_SCHEME_NEGOTIATE;
+    } else if (supported & WINHTTP_AUTH_SCHEME_NTLM) {
+        scheme = WINHTTP_AUTH_SCHEME_NTLM;
+    } else {
+        return false;
+    }
+    // The default policy gives the user's credentials to intranet hosts only; this
+    // request offers them to its proxy alone, never to a server.
+    DWORD policy = WINHTTP_AUTOLOGON_SECURITY_LEVEL_LOW;
+    WinHttpSetOption(request, WINHTTP_OPTION_AUTOLOGON_POLICY, &policy, sizeof policy);
+    return WinHttpSetCredentials(request, WINHTTP_AUTH_TARGET_PROXY, scheme, nullptr, nullptr, nullptr) != FALSE;
+}
+
+DWORD StatusOf(HINTERNET request) {
+    DWORD status = 0;
+    DWORD size = sizeof status;
+    WinHttpQueryHeaders(request, WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
+                        WINHTTP_HEADER_NAME_BY_INDEX, &status, &size, WINHTTP_NO_HEADER_INDEX);
+    return status;
+}
 
 // Steps shared by every request: crack the URL, connect, send the GET (with
 // `headers` when there are any) and receive the response's headers; `status`
@@ -92,18 +149,20 @@ RequestFailure SendGet(HINTERNET session, const std::wstring& url, const std::ws
                                          WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES, flags));
     if (!out.request) return RequestFailure::Open;
 
-    const BOOL sent = headers.empty()
-                          ? WinHttpSendRequest(out.request.Get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0,
-                                               WINHTTP_NO_REQUEST_DATA, 0, 0, 0)
-                          : WinHttpSendRequest(out.request.Get(), headers.c_str(), static_cast<DWORD>(-1L),
-                                               WINHTTP_NO_REQUEST_DATA, 0, 0, 0);
-    if (!sent) return RequestFailure::Send;
-    if (!WinHttpReceiveResponse(out.request.Get(), nullptr)) return RequestFailure::Receive;
-
-    status = 0;
-    DWORD size = sizeof status;
-    WinHttpQueryHeaders(out.request.Get(), WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
-                        WINHTTP_HEADER_NAME_BY_INDEX, &status, &size, WINHTTP_NO_HEADER_INDEX);
+    // A proxy's challenge is answered at most once: a second 407 ends the request.
+    for (bool answered = false;;) {
+        const BOOL sent = headers.empty()
+                              ? WinHttpSendRequest(out.request.Get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0,
+                                                   WINHTTP_NO_REQUEST_DATA, 0, 0, 0)
+                              : WinHttpSendRequest(out.request.Get(), headers.c_str(), static_cast<DWORD>(-1L),
+                                                   WINHTTP_NO_REQUEST_DATA, 0, 0, 0);
+        if (!sent) return RequestFailure::Send;
+        if (!WinHttpReceiveResponse(out.request.Get(), nullptr)) return RequestFailure::Receive;
+        status = StatusOf(out.request.Get());
+        if (status != HTTP_STATUS_PROXY_AUTH_REQ) break;
+        if (answered || !AnswerProxyChallenge(out.request.Get())) return RequestFailure::ProxyAuth;
+        answered = true;
+    }
     return RequestFailure::None;
 }
 
@@ -114,6 +173,7 @@ std::wstring FailureText(RequestFailure failure, DWORD status) {
         case RequestFailure::Send: return L"Nie można wysłać żądania";
         case RequestFailure::Receive: return L"Brak odpowiedzi z serwera";
         case RequestFailure::Status: return L"HTTP Error: " + std::to_wstring(status);
+        case RequestFailure::ProxyAuth: return L"Serwer proxy wymaga uwierzytelnienia (HTTP 407)";
         default: return L"";
     }
 }

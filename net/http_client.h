@@ -25,6 +25,12 @@ public:
     HttpClient(const HttpClient&) = delete;
     HttpClient& operator=(const HttpClient&) = delete;
 
+    // Once per client, before its first request: goes through the proxy that the
+    // user's Windows settings name for `url` (the session is opened again for it).
+    // True the first time, with the proxy in use, "host:port", in `proxy`, or empty
+    // for none; false on every later call.
+    bool UseUserProxy(const std::wstring& url, std::wstring& proxy);
+
     // A memory download larger than this is refused: only small text resources
     // are fetched into memory, and a server must not be able to exhaust it.
     static const size_t kMaxMemoryBody = kLargestServerText;
@@ -65,4 +71,7 @@ private:
     std::wstring errorText;
     std::atomic<bool> cancel{false};
     const std::atomic<bool>* ownerCancel = nullptr;
+    std::wstring userAgent;
+    bool proxyChosen = false;
+    std::wstring proxyInUse;
 };

@@ -301,7 +301,7 @@ class PatcherAgainstNginx(unittest.TestCase):
     def expected_start(self):
         return [f"=== Vorlen Patcher {patcher_version()} ===", "Inicjalizacja patchera...", f"URL serwera: {self.url}",
                 "Plik gry: Vorlen.exe", "HTTP zainicjalizowany", "--- Rozpoczęcie procesu aktualizacji ---",
-                "Sprawdzanie wersji patchera...", "Patcher aktualny", "Pobieranie listy plików...",
+                "Serwer proxy: brak", "Sprawdzanie wersji patchera...", "Patcher aktualny", "Pobieranie listy plików...",
                 f"Patchlist pobrany, rozmiar: {len(self.list_text)} bajtów",
                 f"Sparsowano plików: {len(self.entries)}", "Sprawdzanie plików lokalnych...",
                 "Sprawdzanie plików zakończone"]
@@ -507,7 +507,7 @@ class EndToEnd(PatcherAgainstNginx):
         os.remove(os.path.join(self.server, "patchlist.txt"))
         messages = self.run_patcher()
 
-        self.assertEqual(messages, self.expected_start()[:9] + [
+        self.assertEqual(messages, self.expected_start()[:10] + [
             "BŁĄD: Nie można pobrać patchlist: HTTP Error: 404", "Patcher zamknięty"])
         self.assertEqual(self.files_in(self.game), ["patcher.log"])
 
@@ -624,7 +624,7 @@ class EndToEndSelfUpdate(PatcherAgainstNginx):
         self.answer_the_message_box()
         self.patcher.wait(timeout=CLOSE_SECONDS)
         self.assertEqual(self.patcher.returncode, 0)
-        self.assertEqual(self.log_messages(), self.expected_start()[:7] + [
+        self.assertEqual(self.log_messages(), self.expected_start()[:8] + [
             "Dostępna nowa wersja patchera - aktualizacja", "Patcher zamknięty"])
 
         marker = self.wait_for_the_new_patcher(exe)
@@ -724,7 +724,7 @@ class EndToEndMisbehaving(PatcherAgainstMisbehavingServer):
         # The run ends as a cancel there: nothing more is asked for, and the
         # patcher never claims to be current.
         self.assertEqual(self.served_requests(), ["/fs/patcher_version.txt"])
-        self.assertEqual(self.log_messages(), self.expected_start()[:7] + [
+        self.assertEqual(self.log_messages(), self.expected_start()[:8] + [
             "Anulowano przez użytkownika", "Patcher zamknięty"])
         self.assertEqual(os.listdir(home), ["Vorlen-Patcher.exe"], "a new patcher was staged")
         with open(exe, "rb") as f, open(self.exe, "rb") as g:

@@ -49,7 +49,7 @@ class SignedRelease(e2e_test.PatcherAgainstNginx):
 
     def expected_signed_start(self):
         start = self.expected_start()
-        return start[:10] + ["Podpis listy plików poprawny"] + start[10:]
+        return start[:11] + ["Podpis listy plików poprawny"] + start[11:]
 
     def full_install_log(self, start):
         count = len(self.entries)
@@ -128,7 +128,7 @@ class KeyedUpdate(SignedRelease):
                 messages = self.run_patcher()
 
                 missing = ": HTTP Error: 404" if tamper is drop_signature else ""
-                self.assertEqual(messages, self.expected_signed_start()[:9] + [
+                self.assertEqual(messages, self.expected_signed_start()[:10] + [
                     f"Patchlist pobrany, rozmiar: {len(served_list)} bajtów", LIST_REFUSED + missing,
                     "Patcher zamknięty"])
                 self.assertEqual(self.served_since(seen), [
@@ -167,7 +167,7 @@ class KeyedSelfUpdate(SignedRelease):
         self.start_patcher(self.installed)
         e2e_test.EndToEndSelfUpdate.answer_the_message_box(self)
         self.patcher.wait(timeout=CLOSE_SECONDS)
-        self.assertEqual(self.log_messages(), self.expected_start()[:7] + [
+        self.assertEqual(self.log_messages(), self.expected_start()[:8] + [
             "Dostępna nowa wersja patchera - aktualizacja", "Patcher zamknięty"])
         e2e_test.EndToEndSelfUpdate.wait_for_the_new_patcher(self, self.installed)
         self.assertEqual(self.served_since(0), [("/fs/patcher_version.txt", 200), ("/fs/Vorlen-Patcher.exe", 200),
@@ -202,7 +202,7 @@ class KeyedSelfUpdate(SignedRelease):
                 self.assertEqual(self.patcher.returncode, 0)
 
                 missing = ": HTTP Error: 404" if tamper is drop_the_signature else ""  # the client's reason
-                self.assertEqual(self.log_messages(), self.expected_start()[:7] + [
+                self.assertEqual(self.log_messages(), self.expected_start()[:8] + [
                     "Dostępna nowa wersja patchera - aktualizacja", PATCHER_REFUSED + missing, "Patcher zamknięty"])
                 self.assertEqual(self.served_since(seen), [
                     ("/fs/patcher_version.txt", 200), ("/fs/Vorlen-Patcher.exe", 200),

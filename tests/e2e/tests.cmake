@@ -43,6 +43,8 @@ set(VORLEN_E2E_EXTRA_ENVIRONMENT "VORLEN_E2E_GROUP=e2e")
 vorlen_add_e2e_test(e2e ${CMAKE_CURRENT_LIST_DIR}/e2e_test.py)
 # Through a Varnish edge with its built-in VCL, in front of nginx.
 vorlen_add_e2e_test(cache ${CMAKE_CURRENT_LIST_DIR}/cache_test.py)
+# Through tinyproxy, named by the user's proxy settings in a prefix of its own.
+vorlen_add_e2e_test(proxy ${CMAKE_CURRENT_LIST_DIR}/proxy_test.py)
 
 # https: the https test patcher against nginx over TLS with good and bad
 # certificates, an old-TLS-only server and a redirect down to http.

@@ -173,7 +173,7 @@ class TlsRefused(PatcherOverTls):
         os.makedirs(home)
         shutil.copy(self.exe, home)
         messages = self.run_patcher(os.path.join(home, "Vorlen-Patcher.exe"))
-        self.assertEqual(messages, self.expected_start()[:9] + [
+        self.assertEqual(messages, self.expected_start()[:10] + [
             f"BŁĄD: Nie można pobrać patchlist: {error}", "Patcher zamknięty"])
         self.assertEqual(self.files_in(self.game), ["patcher.log"])
         self.assertEqual(os.listdir(home), ["Vorlen-Patcher.exe"])

@@ -94,6 +94,7 @@ TEST_F(UpdateRunTest, TypicalRunFetchesTheTwoStaleFilesOfForty) {
     size_t listSize = ReadBytes(served.path + L"\\patchlist.txt").size();
     std::vector<std::wstring> expected = {
         L"--- Rozpoczęcie procesu aktualizacji ---",
+        L"Serwer proxy: brak",
         L"Sprawdzanie wersji patchera...",
         L"Patcher aktualny",
         L"Pobieranie listy plików...",
@@ -257,6 +258,9 @@ TEST_F(UpdateRunTest, FailedDownloadKeepsTheStageErrorOnScreenAndAcceptsANewStar
     Run();
     EXPECT_EQ(patcher->GetPhase(), UpdatePhase::Completed);
     EXPECT_EQ(ReadBytes(L"a.bin"), "content");
+    // The user's proxy was looked up once, for the first run only.
+    std::vector<std::wstring> log = ReadLogMessages(L"patcher.log");
+    EXPECT_EQ(std::count(log.begin(), log.end(), L"Serwer proxy: brak"), 1);
 }
 
 TEST_F(UpdateRunTest, NewerPatcherThatCannotBeDownloadedCountsAsNoUpdate) {
@@ -265,7 +269,7 @@ TEST_F(UpdateRunTest, NewerPatcherThatCannotBeDownloadedCountsAsNoUpdate) {
     Run();
     EXPECT_EQ(patcher->GetPhase(), UpdatePhase::Completed);
     std::vector<std::wstring> log = RunLog();
-    EXPECT_EQ(log[2], L"Patcher aktualny");
+    EXPECT_EQ(log[3], L"Patcher aktualny");
     std::vector<std::string> requests = served.Requests();
     EXPECT_NE(std::find(requests.begin(), requests.end(), "Vorlen-Patcher.exe"), requests.end());
 }

@@ -86,7 +86,7 @@ class HostileServer(RunChecks, PatcherAgainstMisbehavingServer):
         self.set_rules([("patchlist.txt", "endless")])
         messages = self.run_patcher()
 
-        self.assertEqual(messages, self.expected_start()[:9] + [
+        self.assertEqual(messages, self.expected_start()[:10] + [
             "BŁĄD: Nie można pobrać patchlist: Odpowiedź serwera jest zbyt duża (ponad 16 MiB)", "Patcher zamknięty"])
         self.assertEqual(self.files_in(self.game), ["patcher.log"])
 
@@ -140,7 +140,7 @@ class HostileServer(RunChecks, PatcherAgainstMisbehavingServer):
             os.remove(os.path.join(self.game, path))
         two_lines = sum(len(line) + 1 for line in self.list_text.split(b"\n")[:2])
         self.set_rules([("patchlist.txt", f"cut/{two_lines}")])
-        self.assertEqual(self.run_patcher(), self.expected_start()[:9] + [
+        self.assertEqual(self.run_patcher(), self.expected_start()[:10] + [
             "BŁĄD: Nie można pobrać patchlist: Niepełna odpowiedź serwera", "Patcher zamknięty"])
         # A newer version cut before its last ".0" would still read as newer.
         shutil.copytree(self.sample, self.game, dirs_exist_ok=True)
@@ -236,7 +236,7 @@ class HostileServer(RunChecks, PatcherAgainstMisbehavingServer):
     def test_a_partial_content_answer_is_an_error(self):
         os.makedirs(self.game)
         self.set_rules([("patchlist.txt", "status/206")])
-        self.assertEqual(self.run_patcher(), self.expected_start()[:9] + [
+        self.assertEqual(self.run_patcher(), self.expected_start()[:10] + [
             "BŁĄD: Nie można pobrać patchlist: HTTP Error: 206", "Patcher zamknięty"])
         self.assertEqual(self.files_in(self.game), ["patcher.log"])
 
@@ -254,7 +254,7 @@ class HostileServer(RunChecks, PatcherAgainstMisbehavingServer):
         os.remove(os.path.join(self.work, "evil.txt"))
         messages = self.run_patcher()
 
-        self.assertEqual(messages, self.expected_start()[:11] + [
+        self.assertEqual(messages, self.expected_start()[:12] + [
             "BŁĄD: Niedozwolona ścieżka w liście plików: ../evil.txt", "Patcher zamknięty"])
         self.assertEqual(self.files_in(self.game), ["patcher.log"])
         self.assertFalse(os.path.exists(os.path.join(self.work, "evil.txt")))

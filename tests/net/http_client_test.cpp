@@ -10,6 +10,7 @@
 
 #include "base/unique_handle.h"
 #include "net/http_client.h"
+#include "net/system_proxy.h"
 #include "net/tls_protocols.h"
 #include "net/transfer_resume.h"
 #include "net/winhttp_handle.h"
@@ -427,6 +428,25 @@ TEST_F(HttpClientTest, BodyLongerThanContentLengthIsCutAtTheAnnouncedLength) {
     std::wstring target = dir / L"f.bin";
     ASSERT_TRUE(Download(Url(L"long/5000/", L"f.bin"), target));
     EXPECT_EQ(ReadBytes(target), "0123456789");
+}
+
+// --- the user's proxy settings ------------------------------------------------
+
+TEST(UserProxySettings, PickTheProxyForTheSchemeAndMatchTheBypassList) {
+    EXPECT_EQ(ProxyForScheme(L"proxy.local:3128", true), L"proxy.local:3128");
+    EXPECT_EQ(ProxyForScheme(L"http=a:1;https=b:2", true), L"b:2");
+    EXPECT_EQ(ProxyForScheme(L"HTTP=http://a:1/ https=b:2", false), L"a:1");
+    EXPECT_EQ(ProxyForScheme(L"http=a:1", true), L"") << "a proxy for http only: https goes direct";
+    EXPECT_EQ(ProxyForScheme(L"ftp=f:21;socks=s:1080;c:8080", true), L"c:8080");
+    EXPECT_EQ(ProxyForScheme(L"", false), L"");
+
+    EXPECT_TRUE(BypassesProxy(L"<local>", L"gameserver"));
+    EXPECT_FALSE(BypassesProxy(L"<local>", L"patch.example.com"));
+    EXPECT_TRUE(BypassesProxy(L"*.Example.NET; <local>", L"cdn.example.net"));
+    EXPECT_FALSE(BypassesProxy(L"*.example.net", L"example.net.other.org"));
+    EXPECT_TRUE(BypassesProxy(L"10.*,127.0.0.1:8080", L"127.0.0.1"));
+    EXPECT_TRUE(BypassesProxy(L"http://patch.example.com", L"PATCH.example.com"));
+    EXPECT_FALSE(BypassesProxy(L"", L"patch.example.com"));
 }
 
 }  // namespace

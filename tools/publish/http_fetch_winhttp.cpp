@@ -1,4 +1,4 @@
-// HttpFetch on Windows: WinHTTP, as the patcher uses it (default proxy,
+// HttpFetch on Windows: WinHTTP, as the patcher uses it (the user's proxy,
 // redirects followed, the URL handed over as text). WinHTTP keeps the session's
 // connections open between requests.
 #include "tools/publish/http_fetch.h"
@@ -10,11 +10,15 @@
 #include <vector>
 
 #include "base/text.h"
+#include "net/system_proxy.h"
 #include "net/winhttp_handle.h"
 
 namespace {
 
 const DWORD kReadBufferBytes = 256 * 1024;
+const wchar_t* const kUserAgent = L"vorlen-publish verify";
+// As in the patcher: the longest wait for an auto-config script's answer.
+const DWORD kProxyLookupMs = 5000;
 
 // Windows reports a time-out as ERROR_WINHTTP_TIMEOUT; Wine's WinHTTP passes
 // the socket's WSAETIMEDOUT through.
@@ -54,19 +58,39 @@ int64_t QueryContentLength(HINTERNET request) {
 struct HttpFetch::Session {
     UniqueInternet handle;
     std::string setupError;
+    int connectSeconds = 0;
+    int stallSeconds = 0;
+    bool proxyChosen = false;
+
+    // Sending and receiving time out after the stall time without progress; the
+    // receive time-out applies to the answer's headers and to every read.
+    void SetTimeouts() {
+        WinHttpSetTimeouts(handle.Get(), 0, connectSeconds * 1000, stallSeconds * 1000, stallSeconds * 1000);
+    }
+
+    // Before the first request, as the patcher does: the proxy the user's settings
+    // name for the server (the session is opened again for it).
+    void UseUserProxy(const std::wstring& url) {
+        if (proxyChosen) return;
+        proxyChosen = true;
+        const ProxyChoice choice = FindUserProxy(kUserAgent, url, kProxyLookupMs);
+        if (choice.proxy.empty()) return;
+        UniqueInternet proxied(OpenSession(kUserAgent, choice));
+        if (!proxied) return;
+        handle = std::move(proxied);
+        SetTimeouts();
+    }
 };
 
 HttpFetch::HttpFetch(int connectSeconds, int stallSeconds) : session(new Session) {
-    session->handle.Reset(WinHttpOpen(L"vorlen-publish verify", WINHTTP_ACCESS_TYPE_DEFAULT_PROXY,
-                                      WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0));
+    session->connectSeconds = connectSeconds;
+    session->stallSeconds = stallSeconds;
+    session->handle.Reset(OpenSession(kUserAgent, ProxyChoice()));
     if (!session->handle) {
         session->setupError = "WinHTTP could not be initialised: " + WinHttpErrorText(GetLastError());
         return;
     }
-    // Sending and receiving time out after the stall time without progress; the
-    // receive time-out applies to the answer's headers and to every read.
-    WinHttpSetTimeouts(session->handle.Get(), 0, connectSeconds * 1000, stallSeconds * 1000,
-                       stallSeconds * 1000);
+    session->SetTimeouts();
 }
 
 HttpFetch::~HttpFetch() = default;
@@ -96,6 +120,7 @@ FetchResult HttpFetch::Get(const std::string& url, uint64_t limit, const BodySin
     if (wideUrl.empty() || !WinHttpCrackUrl(wideUrl.c_str(), 0, 0, &parts)) {
         return fail(FetchResult::End::Failed, ERROR_WINHTTP_INVALID_URL);
     }
+    session->UseUserProxy(wideUrl);
     const std::wstring host(parts.lpszHostName, parts.dwHostNameLength);
     std::wstring path(parts.lpszUrlPath, parts.dwUrlPathLength);
     path.append(parts.lpszExtraInfo, parts.dwExtraInfoLength);
