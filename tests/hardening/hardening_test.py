@@ -489,8 +489,8 @@ class SelfUpdateFromTheGameFolder(RunChecks, PatcherAgainstNginx):
         self.wait_for_log(("--- Pobieranie zakończone pomyślnie ---", "BŁĄD: Pobieranie nie powiodło się"))
         self.close_window()
         full = self.full_download_lines()
-        self.assertEqual(self.log_messages(), full[:7] + [
-            "Dostępna nowa wersja patchera - aktualizacja", "BŁĄD: Nie można uruchomić aktualizacji patchera"] + full[8:])
+        self.assertEqual(self.log_messages(), full[:8] + [
+            "Dostępna nowa wersja patchera - aktualizacja", "BŁĄD: Nie można uruchomić aktualizacji patchera"] + full[9:])
         self.assertGameFolderHoldsTheSample(extra=["Vorlen-Patcher.exe"])  # no .new, the old patcher kept
         with open(exe, "rb") as f, open(self.exe, "rb") as g:
             self.assertEqual(f.read(), g.read())
