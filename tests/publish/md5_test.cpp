@@ -3,7 +3,7 @@
 #include <string>
 
 #include "base/hex.h"
-#include "tools/publish/md5.h"
+#include "tools/publish/shared/md5.h"
 
 namespace {
 

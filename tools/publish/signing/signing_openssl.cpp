@@ -1,4 +1,4 @@
-#include "tools/publish/signing_key.h"
+#include "tools/publish/signing/signing_key.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -11,7 +11,7 @@
 
 #include <cstdio>
 
-#include "tools/publish/staged_write.h"
+#include "tools/publish/publish/staged_write.h"
 
 namespace fs = std::filesystem;
 

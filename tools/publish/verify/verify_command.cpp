@@ -1,4 +1,4 @@
-#include "tools/publish/verify_command.h"
+#include "tools/publish/verify/verify_command.h"
 
 #include <cstdio>
 #include <iostream>
@@ -6,9 +6,9 @@
 #include <system_error>
 
 #include "base/names_and_limits.h"
-#include "tools/publish/platform_files.h"
-#include "tools/publish/server_url.h"
-#include "tools/publish/verify.h"
+#include "tools/publish/shared/platform_files.h"
+#include "tools/publish/shared/server_url.h"
+#include "tools/publish/verify/verify.h"
 
 #ifdef _WIN32
 #include <io.h>

@@ -1,4 +1,4 @@
-#include "tools/publish/format_bytes.h"
+#include "tools/publish/shared/format_bytes.h"
 
 #include <cstdio>
 

@@ -1,4 +1,4 @@
-#include "tools/publish/publish_record.h"
+#include "tools/publish/publish/publish_record.h"
 
 #include <sstream>
 #include <vector>

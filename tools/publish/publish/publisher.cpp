@@ -1,4 +1,4 @@
-#include "tools/publish/publisher.h"
+#include "tools/publish/publish/publisher.h"
 
 #include <fstream>
 #include <map>
@@ -10,16 +10,16 @@
 #include "base/text.h"
 #include "engine/patch_list.h"
 #include "selfupdate/version_check.h"
-#include "tools/publish/format_bytes.h"
-#include "tools/publish/game_folder.h"
-#include "tools/publish/patcher_version.h"
-#include "tools/publish/placement.h"
-#include "tools/publish/platform_files.h"
-#include "tools/publish/publish_lock.h"
-#include "tools/publish/publish_record.h"
-#include "tools/publish/signing_key.h"
-#include "tools/publish/staged_write.h"
-#include "tools/publish/tool_files.h"
+#include "tools/publish/shared/format_bytes.h"
+#include "tools/publish/publish/game_folder.h"
+#include "tools/publish/shared/patcher_version.h"
+#include "tools/publish/publish/placement.h"
+#include "tools/publish/shared/platform_files.h"
+#include "tools/publish/publish/publish_lock.h"
+#include "tools/publish/publish/publish_record.h"
+#include "tools/publish/signing/signing_key.h"
+#include "tools/publish/publish/staged_write.h"
+#include "tools/publish/publish/tool_files.h"
 
 namespace fs = std::filesystem;
 

@@ -1,4 +1,4 @@
-#include "tools/publish/server_url.h"
+#include "tools/publish/shared/server_url.h"
 
 #include <algorithm>
 

@@ -1,4 +1,4 @@
-#include "tools/publish/list_path_rules.h"
+#include "tools/publish/publish/list_path_rules.h"
 
 #include <map>
 
@@ -6,7 +6,7 @@
 #include "base/names_and_limits.h"
 #include "base/text.h"
 #include "engine/path_safety.h"
-#include "tools/publish/tool_files.h"
+#include "tools/publish/publish/tool_files.h"
 
 namespace {
 

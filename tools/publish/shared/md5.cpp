@@ -1,4 +1,4 @@
-#include "tools/publish/md5.h"
+#include "tools/publish/shared/md5.h"
 
 #include <cstring>
 

@@ -2,7 +2,7 @@
 // writes (PKCS#8 "PRIVATE KEY" or SEC1 "EC PRIVATE KEY" with its public point,
 // and SubjectPublicKeyInfo "PUBLIC KEY"), read and written with a small DER
 // reader of their own.
-#include "tools/publish/signing_key.h"
+#include "tools/publish/signing/signing_key.h"
 
 #include <windows.h>
 #include <bcrypt.h>
@@ -12,7 +12,7 @@
 
 #include "base/unique_handle.h"
 #include "engine/release_signature.h"
-#include "tools/publish/staged_write.h"
+#include "tools/publish/publish/staged_write.h"
 
 namespace fs = std::filesystem;
 

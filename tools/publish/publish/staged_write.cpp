@@ -1,4 +1,4 @@
-#include "tools/publish/staged_write.h"
+#include "tools/publish/publish/staged_write.h"
 
 #include <array>
 #include <cerrno>
@@ -8,9 +8,9 @@
 #include <vector>
 
 #include "base/hex.h"
-#include "tools/publish/md5.h"
-#include "tools/publish/platform_files.h"
-#include "tools/publish/tool_files.h"
+#include "tools/publish/shared/md5.h"
+#include "tools/publish/shared/platform_files.h"
+#include "tools/publish/publish/tool_files.h"
 
 namespace fs = std::filesystem;
 

@@ -1,6 +1,6 @@
-#include "tools/publish/command_argument.h"
+#include "tools/publish/shared/command_argument.h"
 
-#include "tools/publish/platform_files.h"
+#include "tools/publish/shared/platform_files.h"
 
 std::filesystem::path CommandOption::ValuePath() const {
     return valueArgument != nullptr ? valueArgument->path : PathBelow("", value);

@@ -1,12 +1,12 @@
-#include "tools/publish/publish_lock.h"
+#include "tools/publish/publish/publish_lock.h"
 
 #include <chrono>
 #include <ctime>
 #include <sstream>
 #include <thread>
 
-#include "tools/publish/platform_files.h"
-#include "tools/publish/tool_files.h"
+#include "tools/publish/shared/platform_files.h"
+#include "tools/publish/publish/tool_files.h"
 
 #ifdef _WIN32
 #include <windows.h>

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "tools/publish/platform_files.h"
+#include "tools/publish/shared/platform_files.h"
 
 // One regular file found in the game folder.
 struct GameFile {

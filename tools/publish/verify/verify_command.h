@@ -2,7 +2,7 @@
 
 #include <vector>
 
-#include "tools/publish/command_argument.h"
+#include "tools/publish/shared/command_argument.h"
 
 // The help text of the verify command.
 extern const char kVerifyUsage[];

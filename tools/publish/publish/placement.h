@@ -3,9 +3,9 @@
 #include <filesystem>
 #include <string>
 
-#include "tools/publish/platform_files.h"
-#include "tools/publish/publish_record.h"
-#include "tools/publish/staged_write.h"
+#include "tools/publish/shared/platform_files.h"
+#include "tools/publish/publish/publish_record.h"
+#include "tools/publish/publish/staged_write.h"
 
 // One file to put into the server folder: a game file, or the new patcher.
 struct FileToPlace {

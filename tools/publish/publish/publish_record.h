@@ -3,7 +3,7 @@
 #include <map>
 #include <string>
 
-#include "tools/publish/platform_files.h"
+#include "tools/publish/shared/platform_files.h"
 
 // The tool's own record of what it placed in a server folder, kept there as
 // .vorlen-publish-state: for each file it put in place, the file's digest, and

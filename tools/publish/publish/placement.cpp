@@ -1,4 +1,4 @@
-#include "tools/publish/placement.h"
+#include "tools/publish/publish/placement.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 // HttpFetch on Windows: WinHTTP, as the patcher uses it (the user's proxy,
 // redirects followed, the URL handed over as text). WinHTTP keeps the session's
 // connections open between requests.
-#include "tools/publish/http_fetch.h"
+#include "tools/publish/verify/http_fetch.h"
 
 #include <windows.h>
 #include <winhttp.h>

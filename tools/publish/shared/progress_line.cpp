@@ -1,4 +1,4 @@
-#include "tools/publish/progress_line.h"
+#include "tools/publish/shared/progress_line.h"
 
 namespace {
 

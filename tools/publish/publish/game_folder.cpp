@@ -1,12 +1,12 @@
-#include "tools/publish/game_folder.h"
+#include "tools/publish/publish/game_folder.h"
 
 #include <algorithm>
 #include <system_error>
 
 #include "base/names_and_limits.h"
 #include "base/text.h"
-#include "tools/publish/list_path_rules.h"
-#include "tools/publish/platform_files.h"
+#include "tools/publish/publish/list_path_rules.h"
+#include "tools/publish/shared/platform_files.h"
 
 namespace fs = std::filesystem;
 

@@ -1,4 +1,4 @@
-#include "tools/publish/patcher_version.h"
+#include "tools/publish/shared/patcher_version.h"
 
 #include <cstdint>
 

@@ -1,5 +1,5 @@
-#include "tools/publish/signing_key.h"
-#include "tools/publish/staged_write.h"
+#include "tools/publish/signing/signing_key.h"
+#include "tools/publish/publish/staged_write.h"
 
 std::string PatcherSignedMessage(const std::string& versionText, const std::string& exeBytes) {
     std::string message = versionText;

@@ -1,10 +1,10 @@
 // HttpFetch on Linux: libcurl's easy interface, one handle for the whole run so
 // that consecutive requests to one server share a connection.
-#include "tools/publish/http_fetch.h"
+#include "tools/publish/verify/http_fetch.h"
 
 #include <curl/curl.h>
 
-#include "tools/publish/server_url.h"
+#include "tools/publish/shared/server_url.h"
 
 namespace {
 

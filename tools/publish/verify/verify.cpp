@@ -1,4 +1,4 @@
-#include "tools/publish/verify.h"
+#include "tools/publish/verify/verify.h"
 
 #include <chrono>
 #include <cstdio>
@@ -13,14 +13,14 @@
 #include "engine/patch_list.h"
 #include "engine/path_safety.h"
 #include "selfupdate/version_check.h"
-#include "tools/publish/format_bytes.h"
-#include "tools/publish/http_fetch.h"
-#include "tools/publish/md5.h"
-#include "tools/publish/patcher_version.h"
-#include "tools/publish/platform_files.h"
-#include "tools/publish/progress_line.h"
-#include "tools/publish/server_url.h"
-#include "tools/publish/signing_key.h"
+#include "tools/publish/shared/format_bytes.h"
+#include "tools/publish/verify/http_fetch.h"
+#include "tools/publish/shared/md5.h"
+#include "tools/publish/shared/patcher_version.h"
+#include "tools/publish/shared/platform_files.h"
+#include "tools/publish/shared/progress_line.h"
+#include "tools/publish/shared/server_url.h"
+#include "tools/publish/signing/signing_key.h"
 
 namespace fs = std::filesystem;
 
