@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "base/hex.h"
-#include "tools/publish/shared/md5.h"
+#include "tools/publish/shared/digest.h"
 #include "tools/publish/shared/platform_files.h"
 #include "tools/publish/publish/tool_files.h"
 
@@ -114,7 +114,7 @@ bool ReadWithDigest(const fs::path& source, uint64_t maxSize, const CopyProgress
         error = "cannot open " + DisplayPath(source) + Reason();
         return false;
     }
-    Md5 md5;
+    Digest md5(Digest::Kind::Md5);
     uint64_t done = 0;
     // Sized for the file: most game files are small, and a fresh megabyte costs
     // page faults every time.
@@ -137,9 +137,10 @@ bool ReadWithDigest(const fs::path& source, uint64_t maxSize, const CopyProgress
         error = "cannot read " + DisplayPath(source) + Reason();
         return false;
     }
-    digested.md5 = ToHex(md5.Finish());
+    digested.md5 = md5.FinishHex();
     digested.size = done;
-    return true;
+    if (digested.md5.empty()) error = "cannot compute the MD5 of " + DisplayPath(source);
+    return !digested.md5.empty();
 }
 
 }  // namespace
@@ -156,7 +157,7 @@ bool CopyFileWithDigest(const fs::path& source, const fs::path& target, uint64_t
     StagingFile staging(target);
     // Where the kernel copies, the digest is of the copy itself, read back from
     // the page cache: of the very bytes that go out.
-    Md5 md5;
+    Digest md5(Digest::Kind::Md5);
     uint64_t inKernel = 0;
     uint64_t readBack = 0;
     auto digest = [&](const char* bytes, size_t count) {
@@ -168,8 +169,12 @@ bool CopyFileWithDigest(const fs::path& source, const fs::path& target, uint64_t
     const KernelCopy kernel = CopyInKernel(source, staging.Path(), expectedSize + 1, digest, inKernel, error);
     if (kernel == KernelCopy::Failed) return false;
     if (kernel == KernelCopy::Done) {
-        copied.md5 = ToHex(md5.Finish());
+        copied.md5 = md5.FinishHex();
         copied.size = inKernel;
+        if (copied.md5.empty()) {
+            error = "cannot compute the MD5 of " + DisplayPath(source);
+            return false;
+        }
     } else {
         errno = 0;
         std::ofstream out(staging.Path(), std::ios::binary | std::ios::trunc);

@@ -1,11 +1,19 @@
 #include "tools/publish/signing/signing_key.h"
+
 #include "tools/publish/publish/staged_write.h"
+#include "tools/publish/shared/digest.h"
+
+bool SigningKey::Verifies(const std::string& message, const std::string& signature) const {
+    Digest sha256(Digest::Kind::Sha256);
+    sha256.Update(message.data(), message.size());
+    const std::string digest = sha256.Finish();
+    return !digest.empty() && VerifiesDigest(digest, signature);
+}
+
+std::string PatcherSignedPrefix(const std::string& versionText) { return versionText + std::string(1, '\0'); }
 
 std::string PatcherSignedMessage(const std::string& versionText, const std::string& exeBytes) {
-    std::string message = versionText;
-    message.push_back('\0');
-    message += exeBytes;
-    return message;
+    return PatcherSignedPrefix(versionText) + exeBytes;
 }
 
 bool SignatureMatches(const SigningKey& key, const std::filesystem::path& target, const std::string& message) {

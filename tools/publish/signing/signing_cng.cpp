@@ -1,11 +1,14 @@
 // The Windows build of the signing side, on CNG: keys as the PEM files openssl
-// writes (PKCS#8 "PRIVATE KEY" or SEC1 "EC PRIVATE KEY" with its public point,
-// and SubjectPublicKeyInfo "PUBLIC KEY"), read and written with a small DER
-// reader of their own.
+// writes. Base64 and the public key's SubjectPublicKeyInfo ("PUBLIC KEY") are
+// crypt32's. Private keys (PKCS#8 "PRIVATE KEY", or SEC1 "EC PRIVATE KEY" with
+// its public point) are read and written by a small DER reader and writer of
+// their own: Wine's crypt32, under which the Windows tests run, cannot decode
+// either form.
 #include "tools/publish/signing/signing_key.h"
 
 #include <windows.h>
 #include <bcrypt.h>
+#include <wincrypt.h>
 
 #include <cstring>
 #include <vector>
@@ -13,56 +16,32 @@
 #include "base/unique_handle.h"
 #include "engine/release_signature.h"
 #include "tools/publish/publish/staged_write.h"
+#include "tools/publish/shared/digest.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
 const size_t kCoordinate = 32;
-// DER of: SEQUENCE { SEQUENCE { id-ecPublicKey, prime256v1 }, BIT STRING 04 ‖ X ‖ Y }, up to X.
-const unsigned char kSpkiPrefix[] = {0x30, 0x59, 0x30, 0x13, 0x06, 0x07, 0x2a, 0x86, 0x48, 0xce, 0x3d, 0x02, 0x01,
-                                     0x06, 0x08, 0x2a, 0x86, 0x48, 0xce, 0x3d, 0x03, 0x01, 0x07, 0x03, 0x42, 0x00,
-                                     0x04};
 const std::string kEcPublicKeyOid("\x2a\x86\x48\xce\x3d\x02\x01", 7);
 const std::string kP256Oid("\x2a\x86\x48\xce\x3d\x03\x01\x07", 8);
+// The curve as the algorithm's parameters carry it: the OID's DER.
+const std::string kP256Parameters = std::string("\x06\x08", 2) + kP256Oid;
 
-const char kBase64[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-
-std::string Base64Encode(const std::string& bytes) {
-    std::string text;
-    for (size_t i = 0; i < bytes.size(); i += 3) {
-        unsigned value = static_cast<unsigned char>(bytes[i]) << 16;
-        if (i + 1 < bytes.size()) value |= static_cast<unsigned char>(bytes[i + 1]) << 8;
-        if (i + 2 < bytes.size()) value |= static_cast<unsigned char>(bytes[i + 2]);
-        text += kBase64[(value >> 18) & 63];
-        text += kBase64[(value >> 12) & 63];
-        text += i + 1 < bytes.size() ? kBase64[(value >> 6) & 63] : '=';
-        text += i + 2 < bytes.size() ? kBase64[value & 63] : '=';
-    }
-    return text;
-}
-
-bool Base64Decode(const std::string& text, std::string& bytes) {
-    unsigned value = 0;
-    int bits = 0;
-    bytes.clear();
-    for (char c : text) {
-        if (c == '\r' || c == '\n' || c == ' ' || c == '\t') continue;
-        if (c == '=') break;
-        const char* at = std::strchr(kBase64, c);
-        if (c == '\0' || at == nullptr) return false;
-        value = (value << 6) | static_cast<unsigned>(at - kBase64);
-        bits += 6;
-        if (bits >= 8) {
-            bits -= 8;
-            bytes += static_cast<char>((value >> bits) & 0xFF);
-        }
-    }
-    return true;
-}
+// Frees what crypt32 allocated for a decoded or encoded object.
+struct LocalFreer {
+    void operator()(void* memory) const { LocalFree(memory); }
+};
 
 std::string Pem(const std::string& label, const std::string& der) {
-    const std::string body = Base64Encode(der);
+    DWORD length = 0;
+    const DWORD flags = CRYPT_STRING_BASE64 | CRYPT_STRING_NOCRLF;
+    const BYTE* bytes = reinterpret_cast<const BYTE*>(der.data());
+    if (!CryptBinaryToStringA(bytes, static_cast<DWORD>(der.size()), flags, nullptr, &length)) return std::string();
+    std::string body(length, '\0');
+    if (!CryptBinaryToStringA(bytes, static_cast<DWORD>(der.size()), flags, &body[0], &length)) return std::string();
+    body.resize(length);
+    // Lines of 64 characters ending in LF, as openssl writes them.
     std::string text = "-----BEGIN " + label + "-----\n";
     for (size_t i = 0; i < body.size(); i += 64) text += body.substr(i, 64) + "\n";
     return text + "-----END " + label + "-----\n";
@@ -76,7 +55,34 @@ bool PemBody(const std::string& text, const std::string& label, std::string& der
     if (from == std::string::npos) return false;
     const size_t to = text.find(end, from);
     if (to == std::string::npos) return false;
-    return Base64Decode(text.substr(from + begin.size(), to - from - begin.size()), der);
+    const std::string body = text.substr(from + begin.size(), to - from - begin.size());
+    DWORD length = 0;
+    if (!CryptStringToBinaryA(body.c_str(), static_cast<DWORD>(body.size()), CRYPT_STRING_BASE64, nullptr, &length,
+                              nullptr, nullptr)) {
+        return false;
+    }
+    der.assign(length, '\0');
+    return CryptStringToBinaryA(body.c_str(), static_cast<DWORD>(body.size()), CRYPT_STRING_BASE64,
+                                reinterpret_cast<BYTE*>(&der[0]), &length, nullptr, nullptr) != FALSE;
+}
+
+// The SubjectPublicKeyInfo of a P-256 point (X‖Y), as openssl writes it.
+std::string PublicKeyInfo(const std::string& point) {
+    std::string key = std::string(1, '\x04') + point;
+    CERT_PUBLIC_KEY_INFO info = {};
+    info.Algorithm.pszObjId = const_cast<char*>(szOID_ECC_PUBLIC_KEY);
+    info.Algorithm.Parameters.cbData = static_cast<DWORD>(kP256Parameters.size());
+    info.Algorithm.Parameters.pbData = reinterpret_cast<BYTE*>(const_cast<char*>(kP256Parameters.data()));
+    info.PublicKey.cbData = static_cast<DWORD>(key.size());
+    info.PublicKey.pbData = reinterpret_cast<BYTE*>(&key[0]);
+    BYTE* encoded = nullptr;
+    DWORD length = 0;
+    if (!CryptEncodeObjectEx(X509_ASN_ENCODING, X509_PUBLIC_KEY_INFO, &info, CRYPT_ENCODE_ALLOC_FLAG, nullptr,
+                             &encoded, &length)) {
+        return std::string();
+    }
+    std::unique_ptr<BYTE, LocalFreer> owned(encoded);
+    return std::string(reinterpret_cast<const char*>(encoded), length);
 }
 
 // One DER element at a time: tag, then contents.
@@ -168,12 +174,6 @@ bool Import(const std::string& blob, LPCWSTR type, UniqueBCryptAlgorithm& algori
                                static_cast<ULONG>(copy.size()), 0) >= 0;
 }
 
-std::string Sha256Of(const std::string& message) {
-    Sha256 hash;
-    if (!hash.Start() || !hash.Add(message.data(), message.size())) return std::string();
-    return hash.Finish();
-}
-
 // A file only the current user may open: its DACL holds one entry, for the
 // user, and inherits nothing from the folder.
 bool WriteOwnerOnlyFile(const fs::path& path, const std::string& text, bool ownerOnly, std::string& error) {
@@ -257,13 +257,24 @@ bool SigningKey::LoadPublic(const fs::path& pem, std::string& error) {
         error = pem.string() + " holds no PEM public key";
         return false;
     }
-    if (der.size() != sizeof kSpkiPrefix + 2 * kCoordinate ||
-        der.compare(0, sizeof kSpkiPrefix, reinterpret_cast<const char*>(kSpkiPrefix), sizeof kSpkiPrefix) != 0) {
+    CERT_PUBLIC_KEY_INFO* info = nullptr;
+    DWORD size = 0;
+    if (!CryptDecodeObjectEx(X509_ASN_ENCODING, X509_PUBLIC_KEY_INFO, reinterpret_cast<const BYTE*>(der.data()),
+                             static_cast<DWORD>(der.size()), CRYPT_DECODE_ALLOC_FLAG, nullptr, &info, &size)) {
+        error = pem.string() + " holds no PEM public key";
+        return false;
+    }
+    std::unique_ptr<CERT_PUBLIC_KEY_INFO, LocalFreer> owned(info);
+    const CRYPT_ALGORITHM_IDENTIFIER& algorithm = info->Algorithm;
+    if (algorithm.pszObjId == nullptr || std::strcmp(algorithm.pszObjId, szOID_ECC_PUBLIC_KEY) != 0 ||
+        std::string(reinterpret_cast<const char*>(algorithm.Parameters.pbData), algorithm.Parameters.cbData) !=
+            kP256Parameters) {
         error = pem.string() + " is not an ECDSA P-256 (prime256v1) key";
         return false;
     }
-    if (!Import(BlobOf(BCRYPT_ECDSA_PUBLIC_P256_MAGIC, der.substr(sizeof kSpkiPrefix)), BCRYPT_ECCPUBLIC_BLOB,
-                impl->algorithm, impl->key)) {
+    impl->algorithm.Reset();
+    if (!CryptImportPublicKeyInfoEx2(X509_ASN_ENCODING, info, CRYPT_OID_INFO_PUBKEY_SIGN_KEY_FLAG, nullptr,
+                                     impl->key.Put())) {
         error = pem.string() + ": the key does not load";
         return false;
     }
@@ -272,7 +283,9 @@ bool SigningKey::LoadPublic(const fs::path& pem, std::string& error) {
 
 bool SigningKey::Sign(const std::string& message, std::string& signature, std::string& error) const {
     error = "cannot sign with the key";
-    std::string digest = Sha256Of(message);
+    Digest sha256(Digest::Kind::Sha256);
+    sha256.Update(message.data(), message.size());
+    std::string digest = sha256.Finish();
     if (!impl->key || digest.empty()) return false;
     std::string raw(2 * kCoordinate, '\0');
     ULONG length = 0;
@@ -287,10 +300,10 @@ bool SigningKey::Sign(const std::string& message, std::string& signature, std::s
     return true;
 }
 
-bool SigningKey::Verifies(const std::string& message, const std::string& signature) const {
-    std::string digest = Sha256Of(message);
+bool SigningKey::VerifiesDigest(const std::string& sha256, const std::string& signature) const {
+    std::string digest = sha256;
     std::string copy = signature;
-    if (!impl->key || digest.empty() || copy.size() != 2 * kCoordinate) return false;
+    if (!impl->key || digest.size() != 32 || copy.size() != 2 * kCoordinate) return false;
     return BCryptVerifySignature(impl->key.Get(), nullptr, reinterpret_cast<UCHAR*>(&digest[0]),
                                  static_cast<ULONG>(digest.size()), reinterpret_cast<UCHAR*>(&copy[0]),
                                  static_cast<ULONG>(copy.size()), 0) == 0;
@@ -327,9 +340,12 @@ bool GenerateSigningKeyPair(const fs::path& folder, std::string& error) {
                                      std::string("\xa1\x44\x03\x42\x00\x04", 6) + point;
     const std::string pkcs8 = std::string("\x30\x81\x87\x02\x01\x00\x30\x13\x06\x07", 10) + kEcPublicKeyOid +
                               std::string("\x06\x08", 2) + kP256Oid + std::string("\x04\x6d", 2) + ecPrivateKey;
-    const std::string spki = std::string(reinterpret_cast<const char*>(kSpkiPrefix), sizeof kSpkiPrefix) + point;
-    if (!WriteOwnerOnlyFile(privatePath, Pem("PRIVATE KEY", pkcs8), true, error)) return false;
-    if (!WriteOwnerOnlyFile(publicPath, Pem("PUBLIC KEY", spki), false, error)) {
+    const std::string spki = PublicKeyInfo(point);
+    const std::string privateText = Pem("PRIVATE KEY", pkcs8);
+    const std::string publicText = spki.empty() ? std::string() : Pem("PUBLIC KEY", spki);
+    if (privateText.empty() || publicText.empty()) return false;
+    if (!WriteOwnerOnlyFile(privatePath, privateText, true, error)) return false;
+    if (!WriteOwnerOnlyFile(publicPath, publicText, false, error)) {
         fs::remove(privatePath, code);
         return false;
     }

@@ -6,7 +6,8 @@
 
 // The publisher's ECDSA P-256 key. Signatures are the 64-byte r‖s over SHA-256
 // of the message, the form the patcher checks with CNG. OpenSSL on Linux
-// (signing_openssl.cpp), CNG on Windows (signing_cng.cpp).
+// (signing_openssl.cpp), CNG and crypt32 on Windows (signing_cng.cpp); what
+// both share is in signatures.cpp.
 class SigningKey {
 public:
     SigningKey();
@@ -21,6 +22,9 @@ public:
 
     bool Sign(const std::string& message, std::string& signature, std::string& error) const;
     bool Verifies(const std::string& message, const std::string& signature) const;
+    // The same for a message whose SHA-256 was taken as it streamed by
+    // (Digest::Kind::Sha256), so that it never has to be held whole.
+    bool VerifiesDigest(const std::string& sha256, const std::string& signature) const;
 
     struct Impl;
 
@@ -35,6 +39,8 @@ bool GenerateSigningKeyPair(const std::filesystem::path& folder, std::string& er
 // The message an executable's signature covers: the version text, one zero byte,
 // the executable's bytes.
 std::string PatcherSignedMessage(const std::string& versionText, const std::string& exeBytes);
+// What comes before the executable's bytes in that message.
+std::string PatcherSignedPrefix(const std::string& versionText);
 
 // The signature file at `target` verifies over `message`.
 bool SignatureMatches(const SigningKey& key, const std::filesystem::path& target, const std::string& message);

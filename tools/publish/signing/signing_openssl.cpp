@@ -20,6 +20,9 @@ namespace {
 struct PkeyFree {
     void operator()(EVP_PKEY* p) const { EVP_PKEY_free(p); }
 };
+struct PkeyCtxFree {
+    void operator()(EVP_PKEY_CTX* p) const { EVP_PKEY_CTX_free(p); }
+};
 struct MdCtxFree {
     void operator()(EVP_MD_CTX* p) const { EVP_MD_CTX_free(p); }
 };
@@ -30,6 +33,7 @@ struct BioFree {
     void operator()(BIO* p) const { BIO_free(p); }
 };
 using UniquePkey = std::unique_ptr<EVP_PKEY, PkeyFree>;
+using UniquePkeyCtx = std::unique_ptr<EVP_PKEY_CTX, PkeyCtxFree>;
 using UniqueMdCtx = std::unique_ptr<EVP_MD_CTX, MdCtxFree>;
 using UniqueEcdsaSig = std::unique_ptr<ECDSA_SIG, EcdsaSigFree>;
 using UniqueBio = std::unique_ptr<BIO, BioFree>;
@@ -129,8 +133,9 @@ bool SigningKey::Sign(const std::string& message, std::string& signature, std::s
     return true;
 }
 
-bool SigningKey::Verifies(const std::string& message, const std::string& signature) const {
-    if (!impl->key || signature.size() != 64) return false;
+bool SigningKey::VerifiesDigest(const std::string& sha256, const std::string& signature) const {
+    if (!impl->key || sha256.size() != 32 || signature.size() != 64) return false;
+    // The patcher's r‖s, as the DER OpenSSL takes.
     UniqueEcdsaSig parsed(ECDSA_SIG_new());
     BIGNUM* r = BN_bin2bn(reinterpret_cast<const unsigned char*>(signature.data()), 32, nullptr);
     BIGNUM* s = BN_bin2bn(reinterpret_cast<const unsigned char*>(signature.data()) + 32, 32, nullptr);
@@ -142,11 +147,11 @@ bool SigningKey::Verifies(const std::string& message, const std::string& signatu
     unsigned char* der = nullptr;
     const int length = i2d_ECDSA_SIG(parsed.get(), &der);
     if (length <= 0) return false;
-    UniqueMdCtx context(EVP_MD_CTX_new());
-    const bool good =
-        context && EVP_DigestVerifyInit(context.get(), nullptr, EVP_sha256(), nullptr, impl->key.get()) == 1 &&
-        EVP_DigestVerify(context.get(), der, static_cast<size_t>(length),
-                         reinterpret_cast<const unsigned char*>(message.data()), message.size()) == 1;
+    UniquePkeyCtx context(EVP_PKEY_CTX_new(impl->key.get(), nullptr));
+    const bool good = context && EVP_PKEY_verify_init(context.get()) == 1 &&
+                      EVP_PKEY_CTX_set_signature_md(context.get(), EVP_sha256()) == 1 &&
+                      EVP_PKEY_verify(context.get(), der, static_cast<size_t>(length),
+                                      reinterpret_cast<const unsigned char*>(sha256.data()), sha256.size()) == 1;
     OPENSSL_free(der);
     return good;
 }

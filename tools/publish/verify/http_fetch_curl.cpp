@@ -4,6 +4,8 @@
 
 #include <curl/curl.h>
 
+#include <cstdlib>
+
 #include "tools/publish/shared/server_url.h"
 
 namespace {
@@ -32,15 +34,19 @@ private:
     bool ready;
 };
 
-// One request's state, seen by the body callback.
+// One request's state, seen by the body and progress callbacks.
 struct Transfer {
+    explicit Transfer(const MinimumRate& floor) : watch(floor, RateWatch::Clock::now()) {}
+
     CURL* handle = nullptr;
     uint64_t limit = 0;
     const BodySink* sink = nullptr;
     uint64_t bytes = 0;
+    RateWatch watch;
     bool headersSeen = false;
     bool notOk = false;      // the status is not 200: the body is not wanted
     bool overLimit = false;  // the body passed the limit
+    bool tooSlow = false;    // less than the minimum rate arrived
 };
 
 // Any return value other than `length` makes libcurl end the request.
@@ -74,6 +80,17 @@ size_t OnBody(char* data, size_t size, size_t count, void* user) {
     return length;
 }
 
+// libcurl calls it about once a second even while nothing arrives; any value
+// but 0 ends the request.
+int OnProgress(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
+    Transfer& transfer = *static_cast<Transfer*>(user);
+    if (transfer.watch.Holds(transfer.bytes, RateWatch::Clock::now())) return 0;
+    transfer.tooSlow = true;
+    return 1;
+}
+
+bool IsHttps(const std::string& url) { return url.compare(0, 8, "https://") == 0; }
+
 }  // namespace
 
 struct HttpFetch::Session {
@@ -81,9 +98,11 @@ struct HttpFetch::Session {
     UniqueCurl handle;
     char errorBuffer[CURL_ERROR_SIZE] = {};
     std::string setupError;
+    MinimumRate floor;
 };
 
-HttpFetch::HttpFetch(int connectSeconds, int stallSeconds) : session(new Session) {
+HttpFetch::HttpFetch(int connectSeconds, const MinimumRate& floor) : session(new Session) {
+    session->floor = floor;
     if (!session->library.Ready()) {
         session->setupError = "libcurl could not be initialised";
         return;
@@ -101,18 +120,20 @@ HttpFetch::HttpFetch(int connectSeconds, int stallSeconds) : session(new Session
     curl_easy_setopt(handle, CURLOPT_MAXREDIRS, kMostRedirects);
 #if LIBCURL_VERSION_NUM >= 0x075500
     curl_easy_setopt(handle, CURLOPT_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(handle, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
 #else
     curl_easy_setopt(handle, CURLOPT_PROTOCOLS, static_cast<long>(CURLPROTO_HTTP | CURLPROTO_HTTPS));
-    curl_easy_setopt(handle, CURLOPT_REDIR_PROTOCOLS, static_cast<long>(CURLPROTO_HTTP | CURLPROTO_HTTPS));
 #endif
     curl_easy_setopt(handle, CURLOPT_CONNECTTIMEOUT, static_cast<long>(connectSeconds));
-    // "Less than one byte per second for the stall time": a stalled answer,
-    // before or inside the body, ends the request.
-    curl_easy_setopt(handle, CURLOPT_LOW_SPEED_LIMIT, 1L);
-    curl_easy_setopt(handle, CURLOPT_LOW_SPEED_TIME, static_cast<long>(stallSeconds));
+    // The minimum rate, before or inside the body, is watched by OnProgress.
+    curl_easy_setopt(handle, CURLOPT_NOPROGRESS, 0L);
+    curl_easy_setopt(handle, CURLOPT_XFERINFOFUNCTION, OnProgress);
     curl_easy_setopt(handle, CURLOPT_BUFFERSIZE, kReadBufferBytes);
     curl_easy_setopt(handle, CURLOPT_WRITEFUNCTION, OnBody);
+    // The system's CA certificates decide whom https trusts, unless the operator
+    // names a bundle as for openssl and curl.
+    if (const char* bundle = std::getenv("SSL_CERT_FILE")) {
+        if (*bundle != '\0') curl_easy_setopt(handle, CURLOPT_CAINFO, bundle);
+    }
 }
 
 HttpFetch::~HttpFetch() = default;
@@ -129,13 +150,23 @@ FetchResult HttpFetch::Get(const std::string& url, uint64_t limit, const BodySin
         return result;
     }
 
-    Transfer transfer;
+    Transfer transfer(session->floor);
     transfer.handle = handle;
     transfer.limit = limit;
     transfer.sink = &sink;
     session->errorBuffer[0] = '\0';
+    // As WinHTTP's default policy does for the patcher: a redirect may go from
+    // http to https, never from https back to http.
+    const bool https = IsHttps(url);
+#if LIBCURL_VERSION_NUM >= 0x075500
+    curl_easy_setopt(handle, CURLOPT_REDIR_PROTOCOLS_STR, https ? "https" : "http,https");
+#else
+    curl_easy_setopt(handle, CURLOPT_REDIR_PROTOCOLS,
+                     static_cast<long>(https ? CURLPROTO_HTTPS : CURLPROTO_HTTP | CURLPROTO_HTTPS));
+#endif
     curl_easy_setopt(handle, CURLOPT_URL, EncodeUrlBytes(url).c_str());
     curl_easy_setopt(handle, CURLOPT_WRITEDATA, &transfer);
+    curl_easy_setopt(handle, CURLOPT_XFERINFODATA, &transfer);
     const CURLcode code = curl_easy_perform(handle);
 
     long status = 0;
@@ -148,12 +179,18 @@ FetchResult HttpFetch::Get(const std::string& url, uint64_t limit, const BodySin
     result.announced = announced;
     result.bytes = transfer.bytes;
     result.error = session->errorBuffer[0] != '\0' ? session->errorBuffer : curl_easy_strerror(code);
+    if (code == CURLE_UNSUPPORTED_PROTOCOL && https) {
+        result.error = "a redirect from https to http, which the patcher does not follow";
+    }
 
     const bool redirecting = status >= 300 && status < 400;
     if (transfer.notOk || (status != 0 && status != 200 && !(redirecting && code != CURLE_OK))) {
         result.end = FetchResult::End::Status;
     } else if (transfer.overLimit) {
         result.end = FetchResult::End::OverLimit;
+    } else if (transfer.tooSlow) {
+        result.end = FetchResult::End::Stalled;
+        result.windowBytes = transfer.watch.ShortWindowBytes();
     } else if (code == CURLE_OK) {
         result.end = status == 200 ? FetchResult::End::Body : FetchResult::End::Failed;
     } else if (code == CURLE_OPERATION_TIMEDOUT && connectMicroseconds > 0) {

@@ -7,7 +7,6 @@
 #include <vector>
 
 #include "base/ascii_case.h"
-#include "base/hex.h"
 #include "base/names_and_limits.h"
 #include "base/text.h"
 #include "engine/patch_list.h"
@@ -15,7 +14,7 @@
 #include "selfupdate/version_check.h"
 #include "tools/publish/shared/format_bytes.h"
 #include "tools/publish/verify/http_fetch.h"
-#include "tools/publish/shared/md5.h"
+#include "tools/publish/shared/digest.h"
 #include "tools/publish/shared/patcher_version.h"
 #include "tools/publish/shared/platform_files.h"
 #include "tools/publish/shared/progress_line.h"
@@ -37,8 +36,9 @@ struct Expected {
 
 // Why a fetch did not deliver a whole 200 body, in the words of the report;
 // empty for a whole body, whose size and digest the caller judges.
-std::string FetchProblem(const FetchResult& result, const Expected& expected, int timeoutSeconds) {
+std::string FetchProblem(const FetchResult& result, const Expected& expected, const VerifyOptions& options) {
     const std::string sizeText = std::to_string(expected.size);
+    const std::string window = std::to_string(options.timeoutSeconds) + " s";
     switch (result.end) {
         case FetchResult::End::Body:
             return "";
@@ -58,11 +58,15 @@ std::string FetchProblem(const FetchResult& result, const Expected& expected, in
             if (expected.known) return "cut short: " + received + " of " + sizeText + " bytes";
             return "cut short after " + received + " bytes";
         }
-        case FetchResult::End::Stalled:
-            if (result.status == 0) return "no answer within " + std::to_string(timeoutSeconds) + " s";
-            return "stalled: no data for " + std::to_string(timeoutSeconds) + " s after " +
-                   std::to_string(result.bytes) + " of " +
-                   (result.announced >= 0 ? std::to_string(result.announced) : sizeText) + " bytes";
+        case FetchResult::End::Stalled: {
+            if (result.status == 0) return "no answer within " + window;
+            const std::string where = " after " + std::to_string(result.bytes) + " of " +
+                                      (result.announced >= 0 ? std::to_string(result.announced) : sizeText) +
+                                      " bytes";
+            if (result.windowBytes == 0) return "stalled: no data for " + window + where;
+            return "too slow: " + std::to_string(result.windowBytes) + " bytes in " + window + ", less than " +
+                   FormatBytes(options.minRateBytes) + "," + where;
+        }
         case FetchResult::End::Failed:
             break;
     }
@@ -73,7 +77,7 @@ std::string FetchProblem(const FetchResult& result, const Expected& expected, in
 bool LocalSizeAndDigest(const fs::path& path, Expected& expected) {
     std::ifstream in(path, std::ios::binary);
     if (!in) return false;
-    Md5 md5;
+    Digest md5(Digest::Kind::Md5);
     std::vector<char> buffer(1 << 18);
     uint64_t size = 0;
     while (in) {
@@ -86,7 +90,7 @@ bool LocalSizeAndDigest(const fs::path& path, Expected& expected) {
     if (in.bad()) return false;
     expected.known = true;
     expected.size = size;
-    expected.md5 = ToHex(md5.Finish());
+    expected.md5 = md5.FinishHex();
     expected.source = "the folder's";
     return true;
 }
@@ -105,7 +109,7 @@ public:
         : options(options),
           out(out),
           progress(err, options.progress),
-          fetch(options.timeoutSeconds, options.timeoutSeconds),
+          fetch(options.timeoutSeconds, MinimumRate{options.minRateBytes, options.timeoutSeconds}),
           started(std::chrono::steady_clock::now()) {}
 
     bool Run();
@@ -116,8 +120,9 @@ private:
     bool CheckPatcher();
     // A game file counts towards the progress line; the patcher must be a program.
     enum class FileKind { Game, Patcher };
-    void CheckFile(const std::string& name, const Expected& expected, FileKind kind);
-    void CheckSignature(const std::string& name, const std::string& message);
+    // `signedHash`, when given, also takes the file's bytes.
+    void CheckFile(const std::string& name, const Expected& expected, FileKind kind, Digest* signedHash = nullptr);
+    void CheckSignature(const std::string& name, const std::string& sha256);
     FetchResult FetchText(const std::string& name, std::string& text);
     void Report(const std::string& name, const std::string& problem);
     void ShowProgress(bool now);
@@ -135,10 +140,9 @@ private:
     uint64_t listedBytes = 0;
     uint64_t listedBytesDone = 0;
     std::string publishedVersion;  // empty unless the version file holds a version
-    // With --public-key: the key, the version text as served and the patcher's bytes.
+    // With --public-key: the key and the version text as served.
     SigningKey signingKey;
     std::string servedVersionText;
-    std::string patcherBytes;
 };
 
 void VerifyRun::Report(const std::string& name, const std::string& problem) {
@@ -168,7 +172,7 @@ bool VerifyRun::FetchList(std::string& listText) {
         Report(kPatchListName.utf8, "larger than 16 MiB; the patcher refuses it");
         return false;
     }
-    const std::string problem = FetchProblem(result, Expected(), options.timeoutSeconds);
+    const std::string problem = FetchProblem(result, Expected(), options);
     if (!problem.empty()) {
         Report(kPatchListName.utf8, problem);
         return false;
@@ -192,15 +196,15 @@ void VerifyRun::CheckAgainstFolderList(const std::string& listText, size_t liveF
                                " files, " + std::to_string(localText.size()) + " bytes)");
 }
 
-void VerifyRun::CheckFile(const std::string& name, const Expected& expected, FileKind kind) {
-    Md5 md5;
+void VerifyRun::CheckFile(const std::string& name, const Expected& expected, FileKind kind, Digest* signedHash) {
+    Digest md5(Digest::Kind::Md5);
     char head[2] = {};
     uint64_t headBytes = 0;
     // The publisher refuses a patcher of 4 GiB or more.
     const uint64_t limit = expected.known ? expected.size : kLargestListedSize;
     const FetchResult result = fetch.Get(FileUrl(options.baseUrl, name), limit, [&](const char* data, size_t length) {
         md5.Update(data, length);
-        if (kind == FileKind::Patcher && !options.publicKey.empty()) patcherBytes.append(data, length);
+        if (signedHash != nullptr) signedHash->Update(data, length);
         for (size_t i = 0; i < length && headBytes < sizeof head; ++i) head[headBytes++] = data[i];
         if (kind == FileKind::Game) {
             listedBytesDone += length;
@@ -209,10 +213,12 @@ void VerifyRun::CheckFile(const std::string& name, const Expected& expected, Fil
     });
     bytesFetched += result.bytes;
 
-    std::string problem = FetchProblem(result, expected, options.timeoutSeconds);
+    std::string problem = FetchProblem(result, expected, options);
     if (problem.empty()) {
-        const std::string digest = ToHex(md5.Finish());
-        if (expected.known && result.bytes != expected.size) {
+        const std::string digest = md5.FinishHex();
+        if (digest.empty()) {
+            problem = "the MD5 could not be computed";
+        } else if (expected.known && result.bytes != expected.size) {
             problem = "wrong size: " + std::to_string(result.bytes) + " bytes, " + expected.source + " " +
                       std::to_string(expected.size);
         } else if (expected.known && digest != AsciiLower(expected.md5)) {
@@ -244,7 +250,7 @@ bool VerifyRun::CheckPatcher() {
     } else if (result.end == FetchResult::End::OverLimit) {
         Report(kVersionFileName.utf8, "larger than 16 MiB; not a version");
     } else {
-        const std::string problem = FetchProblem(result, Expected(), options.timeoutSeconds);
+        const std::string problem = FetchProblem(result, Expected(), options);
         if (!problem.empty()) {
             Report(kVersionFileName.utf8, problem);
         } else {
@@ -262,21 +268,30 @@ bool VerifyRun::CheckPatcher() {
             }
         }
     }
-    if (published || localHasExe) CheckFile(kPatcherExeName.utf8, localHasExe ? localExe : Expected(), FileKind::Patcher);
-    if (!options.publicKey.empty() && !servedVersionText.empty()) {
-        CheckSignature(kPatcherExeName.utf8, PatcherSignedMessage(servedVersionText, patcherBytes));
+    // The signature covers the executable as it streams by: however long a
+    // broken server makes it, it is never held whole.
+    Digest signedHash(Digest::Kind::Sha256);
+    const bool signatureChecked = !options.publicKey.empty() && !servedVersionText.empty();
+    if (signatureChecked) {
+        const std::string prefix = PatcherSignedPrefix(servedVersionText);
+        signedHash.Update(prefix.data(), prefix.size());
     }
+    if (published || localHasExe) {
+        CheckFile(kPatcherExeName.utf8, localHasExe ? localExe : Expected(), FileKind::Patcher,
+                  signatureChecked ? &signedHash : nullptr);
+    }
+    if (signatureChecked) CheckSignature(kPatcherExeName.utf8, signedHash.Finish());
     return published;
 }
 
 // What a patcher with the key would refuse: a signature missing, or one that
-// does not verify over what was served.
-void VerifyRun::CheckSignature(const std::string& name, const std::string& message) {
+// does not verify over what was served (`sha256` is its digest).
+void VerifyRun::CheckSignature(const std::string& name, const std::string& sha256) {
     const std::string signatureName = name + kSignatureSuffix.utf8;
     std::string signature;
     const FetchResult result = FetchText(signatureName, signature);
-    std::string problem = FetchProblem(result, Expected(), options.timeoutSeconds);
-    if (problem.empty() && !signingKey.Verifies(message, signature)) {
+    std::string problem = FetchProblem(result, Expected(), options);
+    if (problem.empty() && !signingKey.VerifiesDigest(sha256, signature)) {
         problem = "does not verify with the public key";
     }
     if (!problem.empty()) Report(signatureName, problem + "; patchers with the key refuse the release");
@@ -320,7 +335,11 @@ bool VerifyRun::Run() {
         Summarize("");
         return false;
     }
-    if (!options.publicKey.empty()) CheckSignature(kPatchListName.utf8, listText);
+    if (!options.publicKey.empty()) {
+        Digest listHash(Digest::Kind::Sha256);
+        listHash.Update(listText.data(), listText.size());
+        CheckSignature(kPatchListName.utf8, listHash.Finish());
+    }
     const std::vector<PatchFile> entries = ParsePatchList(listText);
     if (!options.localFolder.empty()) CheckAgainstFolderList(listText, entries.size());
 

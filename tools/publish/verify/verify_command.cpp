@@ -26,8 +26,9 @@ const char kVerifyUsage[] =
     "patcher does, then every listed file, and compares each file's size and MD5\n"
     "with the list; also patcher_version.txt and, when that is published,\n"
     "Vorlen-Patcher.exe. Prints one line per problem (missing, HTTP status, wrong\n"
-    "size, wrong digest, cut short, stalled, connection failed) and a summary.\n"
-    "Files are streamed, one at a time, over one connection.\n"
+    "size, wrong digest, cut short, stalled, too slow, connection failed) and a\n"
+    "summary. Files are streamed, one at a time, over one connection. As for the\n"
+    "patcher, a redirect from https to http is not followed.\n"
     "\n"
     "Options:\n"
     "  --local SERVER_FOLDER  also require the live list, version file and patcher\n"
@@ -38,16 +39,24 @@ const char kVerifyUsage[] =
     "  --public-key FILE      also check patchlist.txt.sig and Vorlen-Patcher.exe.sig\n"
     "                         with this public key (PEM), as a patcher built with it\n"
     "                         does; a missing or wrong signature is a problem\n"
-    "  --timeout SECONDS      give up on a connection, or on an answer that sends\n"
-    "                         nothing, after this long (30 unless told)\n"
+    "  --timeout SECONDS      give up on a connection after this long, and on an\n"
+    "                         answer that brings less than --min-rate in this long\n"
+    "                         (30 unless told)\n"
+    "  --min-rate SIZE        what must arrive in every --timeout seconds, in bytes\n"
+    "                         or with K or M for KiB or MiB (16K unless told): a\n"
+    "                         trickle is a stall, a slow but steady link is not\n"
     "  -q, --quiet            print nothing but problems\n"
     "  -h, --help             show this text\n"
+    "\n"
+    "On Linux the system's CA certificates decide which https servers are trusted;\n"
+    "SSL_CERT_FILE names another bundle, as for openssl and curl.\n"
     "\n"
     "Exit status: 0 everything matches, 1 a problem was found, 2 wrong usage.\n";
 
 namespace {
 
 const int kLongestTimeout = 3600;
+const uint64_t kLargestMinRate = 1ull << 30;
 
 int UsageError(const std::string& message) {
     std::cerr << "vorlen-publish verify: " << message << "\nTry 'vorlen-publish verify --help'.\n";
@@ -63,6 +72,25 @@ bool ParseSeconds(const std::string& text, int& seconds) {
     }
     if (value < 1 || value > kLongestTimeout) return false;
     seconds = value;
+    return true;
+}
+
+// "16384", "16K" (KiB) or "1M" (MiB), from 1 byte to 1 GiB.
+bool ParseSize(const std::string& text, uint64_t& bytes) {
+    if (text.empty() || text.size() > 11) return false;
+    uint64_t unit = 1;
+    std::string digits = text;
+    if (digits.back() == 'K' || digits.back() == 'k') unit = 1024;
+    if (digits.back() == 'M' || digits.back() == 'm') unit = 1024 * 1024;
+    if (unit != 1) digits.pop_back();
+    if (digits.empty()) return false;
+    uint64_t value = 0;
+    for (char c : digits) {
+        if (c < '0' || c > '9') return false;
+        value = value * 10 + static_cast<uint64_t>(c - '0');
+    }
+    if (value == 0 || value > kLargestMinRate / unit) return false;
+    bytes = value * unit;
     return true;
 }
 
@@ -82,7 +110,7 @@ int RunVerifyCommand(const std::vector<CommandArgument>& args) {
     for (size_t i = 0; i < args.size(); ++i) {
         CommandOption option;
         std::string problem;
-        if (!ReadCommandOption(args, i, {"--local", "--timeout", "--public-key"}, option, problem)) return UsageError(problem);
+        if (!ReadCommandOption(args, i, {"--local", "--timeout", "--min-rate", "--public-key"}, option, problem)) return UsageError(problem);
         const std::string& name = option.name;
         const std::string& value = option.value;
 
@@ -101,6 +129,11 @@ int RunVerifyCommand(const std::vector<CommandArgument>& args) {
             if (!ParseSeconds(value, options.timeoutSeconds)) {
                 return UsageError("--timeout wants whole seconds from 1 to " + std::to_string(kLongestTimeout) +
                                   ", not '" + value + "'");
+            }
+        } else if (name == "--min-rate") {
+            if (!ParseSize(value, options.minRateBytes)) {
+                return UsageError("--min-rate wants bytes, or KiB or MiB with K or M, at most 1024M, not '" + value +
+                                  "'");
             }
         } else if (name == "--") {
             for (++i; i < args.size(); ++i) urls.push_back(&args[i]);
