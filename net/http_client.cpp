@@ -120,7 +120,8 @@ bool StartOkGet(HINTERNET session, const std::wstring& url, const std::wstring& 
 // Reads a body in the client's blocks; `announced` 0 means none was given.
 template <typename GoOn, typename Take>
 BodyRead ReadBlocks(HINTERNET request, uint32_t announced, GoOn goOn, Take take) {
-    return ReadBody(request, announced != 0 ? announced : kNoContentLength, kReadSize, goOn, take);
+    return ReadBody(request, announced != 0 ? announced : kNoContentLength, kReadSize, ReadPace::Blocks, goOn,
+                    take);
 }
 
 // "Odpowiedź serwera jest zbyt duża (ponad 16 MiB)" for a limit in whole MiB or KiB.

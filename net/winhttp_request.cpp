@@ -113,8 +113,8 @@ bool QueryContentLength(HINTERNET request, uint64_t& length) {
     return true;
 }
 
-BodyRead ReadBody(HINTERNET request, uint64_t announced, DWORD blockSize, const std::function<bool()>& goOn,
-                  const std::function<bool(const char* block, DWORD size)>& take) {
+BodyRead ReadBody(HINTERNET request, uint64_t announced, DWORD blockSize, ReadPace pace,
+                  const std::function<bool()>& goOn, const std::function<bool(const char* block, DWORD size)>& take) {
     std::unique_ptr<char[]> buffer(new char[blockSize]);
     BodyRead result;
     while (goOn()) {
@@ -124,6 +124,17 @@ BodyRead ReadBody(HINTERNET request, uint64_t announced, DWORD blockSize, const 
             if (announced - result.received < want) want = static_cast<DWORD>(announced - result.received);
         }
         DWORD read = 0;
+        if (pace == ReadPace::AsItArrives) {
+            // Waits for the first bytes, or the end, within the receive time-out.
+            DWORD available = 0;
+            if (!WinHttpQueryDataAvailable(request, &available)) {
+                result.readFailed = true;
+                result.error = GetLastError();
+                break;
+            }
+            if (available == 0) break;
+            if (available < want) want = available;
+        }
         if (!WinHttpReadData(request, buffer.get(), want, &read)) {
             result.readFailed = true;
             result.error = GetLastError();

@@ -53,10 +53,18 @@ struct BodyRead {
 // `announced` for a response without a Content-Length.
 const uint64_t kNoContentLength = UINT64_MAX;
 
+// How long one read waits. Wine's WinHTTP fills the whole block before a read
+// returns, however slowly the bytes come, unless the read asks for no more than
+// has arrived; that costs one call more per read.
+enum class ReadPace {
+    Blocks,         // each read asks for a whole block
+    AsItArrives,    // each read takes what has arrived, so a trickle is seen between reads
+};
+
 // Reads the body in blocks of at most `blockSize` bytes until it ends, or until
 // `goOn()` (asked before each read) or `take(block, size)` says stop. A body with
 // a Content-Length (`announced`) ends there, as WinHTTP on Windows ends it:
 // Wine's WinHTTP would go on delivering whatever else the server sends on the
 // connection.
-BodyRead ReadBody(HINTERNET request, uint64_t announced, DWORD blockSize, const std::function<bool()>& goOn,
-                  const std::function<bool(const char* block, DWORD size)>& take);
+BodyRead ReadBody(HINTERNET request, uint64_t announced, DWORD blockSize, ReadPace pace,
+                  const std::function<bool()>& goOn, const std::function<bool(const char* block, DWORD size)>& take);

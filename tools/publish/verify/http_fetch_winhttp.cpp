@@ -57,8 +57,8 @@ struct HttpFetch::Session {
 
 HttpFetch::HttpFetch(int connectSeconds, const MinimumRate& floor) : session(new Session) {
     session->connectMs = static_cast<DWORD>(connectSeconds) * 1000;
-    // A read that brings nothing for the whole window fails at once; one that
-    // brings a trickle is caught by the rate watch between reads.
+    // A read that brings nothing for the whole window fails at once; a trickle is
+    // caught by the rate watch between reads, each of which takes what arrived.
     session->receiveMs = static_cast<DWORD>(floor.seconds) * 1000;
     session->floor = floor;
     session->handle.Reset(OpenConfiguredSession(kUserAgent, ProxyChoice(), session->connectMs, session->receiveMs));
@@ -113,6 +113,7 @@ FetchResult HttpFetch::Get(const std::string& url, uint64_t limit, const BodySin
     bool tooSlow = false;
     const BodyRead read = ReadBody(
         get.request.Get(), result.announced >= 0 ? length : kNoContentLength, kReadBufferBytes,
+        ReadPace::AsItArrives,
         [&] {
             tooSlow = !watch.Holds(result.bytes, RateWatch::Clock::now());
             return !tooSlow;
