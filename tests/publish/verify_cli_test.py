@@ -132,8 +132,7 @@ class VerifyFixture(unittest.TestCase):
             command += ["--tls-cert", os.path.join(certificates, "localhost.pem"),
                         "--tls-key", os.path.join(certificates, "server.key")]
             context = ssl.create_default_context(cafile=os.path.join(certificates, "ca.pem"))
-            # By name: Wine's WinHTTP fails the handshake (12157) with a server named
-            # by its address.
+            # By name: Wine's WinHTTP matches a certificate's DNS names only.
             url = f"https://localhost:{port}/fs"
         server = subprocess.Popen(command, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         self.addCleanup(self.stop, server)
