@@ -48,4 +48,16 @@ TEST(Md5, GivesOneDigestHoweverTheInputIsCutIntoPieces) {
     }
 }
 
+// FIPS 180-2's examples: what signatures cover.
+TEST(Sha256Digest, MatchesTheExamplesOfFips180) {
+    auto sha256 = [](const std::string& message) {
+        Digest digest(Digest::Kind::Sha256);
+        digest.Update(message.data(), message.size());
+        return digest.FinishHex();
+    };
+    EXPECT_EQ(sha256("abc"), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
+    EXPECT_EQ(sha256("abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq"),
+              "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1");
+}
+
 }  // namespace
