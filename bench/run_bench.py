@@ -895,6 +895,59 @@ class Bench:
                      "md5sum %.0f ms" % median(md5), "%.2f" % ratio, "0 written, <= 1.10", written == 0 and ratio <= 1.1)
         shutil.rmtree(out, ignore_errors=True)
 
+    def row_verify(self):
+        """The operator's verify (native, Linux) of a release made of the check
+        rows' large files, served by the bench's nginx, against curl fetching the
+        same URLs over one connection plus md5sum of the same files."""
+        tool = self.publish_tool()
+        game = os.path.join(self.data, "game")
+        release = os.path.join(self.data, "www", "release")
+        paths = self.list_paths(game, "large.lst")
+        # The release's files are the game's, linked: nothing is copied.
+        shutil.rmtree(release, ignore_errors=True)
+        for path in paths:
+            os.makedirs(os.path.dirname(os.path.join(release, path)), exist_ok=True)
+            os.link(os.path.join(game, path), os.path.join(release, path))
+        shutil.copyfile(os.path.join(game, "large.lst"), os.path.join(release, "patchlist.txt"))
+        base = "http://127.0.0.1:%d/fs/release" % self.port
+        config = os.path.join(self.data, "curl-verify.cfg")
+        with open(config, "w") as f:
+            for path in ["patchlist.txt", *paths]:
+                f.write('url = "%s/%s"\noutput = "/dev/null"\n' % (base, path))
+        files = [os.path.join(game, path) for path in paths]
+        usage = {"verify": [], "curl": [], "md5sum": []}
+
+        def verify():
+            wall, user, system = self.measured([tool, "verify", "--quiet", base])
+            usage["verify"].append((user, system))
+            return wall
+
+        def curl_and_md5sum():
+            fetched = self.measured(["curl", "-sS", "--fail", "-K", config])
+            digested = self.measured(["md5sum", "--", *files])
+            usage["curl"].append(fetched[1:])
+            usage["md5sum"].append(digested[1:])
+            return fetched[0] + digested[0]
+
+        try:
+            ours, ref = self.interleaved(verify, curl_and_md5sum)
+        finally:
+            shutil.rmtree(release, ignore_errors=True)
+        total = sum(os.path.getsize(path) for path in files)
+        what = "Verify, %d x %d MiB from nginx (%.0f MB)" % (len(files), self.sizes.large_size // MiB, total / MB)
+        self.add_row(10, what, "%.0f ms" % ours, "curl + md5sum %.0f ms" % ref, "x%.2f" % (ours / ref), "<= x1.3",
+                     ours / ref <= 1.3)
+        self.spread("10", "verify", self.last_runs[0], "ms")
+
+        def cpu(name, index):
+            return median([times[index] for times in usage[name]])
+
+        self.notes.append(
+            "Row 10, CPU time: verify %.0f ms user (its MD5, OpenSSL's) + %.0f ms system (receiving); curl %.0f ms "
+            "user + %.0f ms system; md5sum %.0f ms user + %.0f ms system. nginx sends from the same core." % (
+                cpu("verify", 0), cpu("verify", 1), cpu("curl", 0), cpu("curl", 1), cpu("md5sum", 0),
+                cpu("md5sum", 1)))
+
     # ---- the whole run ---------------------------------------------------
 
     def machine(self):
@@ -927,6 +980,7 @@ class Bench:
             (7, "Publish", self.row_publish),
             (8, "Real patcher, small files", self.row_real_patcher),
             (9, "Download through a dropping link", self.row_resume),
+            (10, "Verify", self.row_verify),
         ]
         try:
             os.makedirs(self.data, exist_ok=True)

@@ -4,42 +4,18 @@
 #include <winhttp.h>
 
 #include <algorithm>
-#include <cwchar>
-#include <memory>
 
 #include "base/unique_handle.h"
 #include "net/system_proxy.h"
-#include "net/tls_protocols.h"
 #include "net/transfer_resume.h"
-#include "net/winhttp_handle.h"
+#include "net/winhttp_request.h"
 
 namespace {
 
 const DWORD kTimeoutMs = 30000;
 const DWORD kReadSize = 8192;
-const DWORD kHostChars = 256;
-const DWORD kPathChars = 2048;
 // A pause before a resumed request sees a Close within this long.
 const ULONGLONG kPauseStepMs = 50;
-// The longest wait for an auto-config script's answer before going direct.
-const DWORD kProxyLookupMs = 5000;
-
-// Time-outs and TLS protocols, the same for every session the client opens.
-void ConfigureSession(HINTERNET handle) {
-    DWORD timeout = kTimeoutMs;
-    WinHttpSetOption(handle, WINHTTP_OPTION_CONNECT_TIMEOUT, &timeout, sizeof timeout);
-    WinHttpSetOption(handle, WINHTTP_OPTION_RECEIVE_TIMEOUT, &timeout, sizeof timeout);
-    // Without it an https server with current defaults is out of reach from Windows
-    // 7; a system that refuses the option keeps its own defaults, and nothing is said.
-    RequestModernTls(handle);
-}
-
-// The connection and request of one download; members close in reverse order,
-// so the request closes before its connection.
-struct OpenRequest {
-    UniqueInternet connection;
-    UniqueInternet request;
-};
 
 }  // namespace
 
@@ -49,13 +25,12 @@ HttpClient::~HttpClient() = default;
 
 bool HttpClient::Initialize(const std::wstring& userAgent) {
     this->userAgent = userAgent;
-    HINTERNET handle = OpenSession(userAgent, ProxyChoice());
+    HINTERNET handle = OpenConfiguredSession(userAgent, ProxyChoice(), kTimeoutMs, kTimeoutMs);
     if (handle == nullptr) {
         errorText = L"Nie można zainicjalizować WinHTTP";
         return false;
     }
     session.reset(handle);
-    ConfigureSession(handle);
     return true;
 }
 
@@ -66,10 +41,9 @@ bool HttpClient::UseUserProxy(const std::wstring& url, std::wstring& proxy) {
     // Wine's WinHTTP ignores a proxy set on a request, and Windows 7 knows no
     // automatic-proxy session: the proxy has to be the session's own.
     if (!choice.proxy.empty()) {
-        HINTERNET handle = OpenSession(userAgent, choice);
+        HINTERNET handle = OpenConfiguredSession(userAgent, choice, kTimeoutMs, kTimeoutMs);
         if (handle != nullptr) {
             session.reset(handle);
-            ConfigureSession(handle);
             proxyInUse = choice.proxy;
         }
     }
@@ -91,105 +65,21 @@ std::wstring HttpClient::ErrorText() const { return errorText; }
 
 namespace {
 
-enum class RequestFailure { None, Url, Connect, Open, Send, Receive, Status, ProxyAuth };
-
-// A proxy that asks for Windows' own sign-in (Negotiate or NTLM) is given the
-// logged-on user's credentials, as office proxies expect. One that wants a name
-// and a password (Basic, Digest) is not answered: the patcher never asks for one.
-bool AnswerProxyChallenge(HINTERNET request) {
-    DWORD supported = 0, first = 0, target = 0;
-    if (!WinHttpQueryAuthSchemes(request, &supported, &first, &target) || target != WINHTTP_AUTH_TARGET_PROXY) {
-        return false;
-    }
-    DWORD scheme = 0;
-    if (supported & WINHTTP_AUTH_SCHEME_NEGOTIATE) {
-        scheme = WINHTTP_AUTH_SCHEME_NEGOTIATE;
-    } else if (supported & WINHTTP_AUTH_SCHEME_NTLM) {
-        scheme = WINHTTP_AUTH_SCHEME_NTLM;
-    } else {
-        return false;
-    }
-    // The default policy gives the user's credentials to intranet hosts only; this
-    // request offers them to its proxy alone, never to a server.
-    DWORD policy = WINHTTP_AUTOLOGON_SECURITY_LEVEL_LOW;
-    WinHttpSetOption(request, WINHTTP_OPTION_AUTOLOGON_POLICY, &policy, sizeof policy);
-    return WinHttpSetCredentials(request, WINHTTP_AUTH_TARGET_PROXY, scheme, nullptr, nullptr, nullptr) != FALSE;
-}
-
-DWORD StatusOf(HINTERNET request) {
-    DWORD status = 0;
-    DWORD size = sizeof status;
-    WinHttpQueryHeaders(request, WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
-                        WINHTTP_HEADER_NAME_BY_INDEX, &status, &size, WINHTTP_NO_HEADER_INDEX);
-    return status;
-}
-
-// Steps shared by every request: crack the URL, connect, send the GET (with
-// `headers` when there are any) and receive the response's headers; `status`
-// is its code. The handles in `out` close when it goes.
-RequestFailure SendGet(HINTERNET session, const std::wstring& url, const std::wstring& headers,
-                       OpenRequest& out, DWORD& status) {
-    wchar_t host[kHostChars] = {};
-    wchar_t path[kPathChars] = {};
-    URL_COMPONENTS parts = {};
-    parts.dwStructSize = sizeof parts;
-    parts.lpszHostName = host;
-    parts.dwHostNameLength = kHostChars;
-    parts.lpszUrlPath = path;
-    parts.dwUrlPathLength = kPathChars;
-    if (session == nullptr || !WinHttpCrackUrl(url.c_str(), 0, 0, &parts)) {
-        return RequestFailure::Url;
-    }
-
-    out.connection.Reset(WinHttpConnect(session, host, parts.nPort, 0));
-    if (!out.connection) return RequestFailure::Connect;
-
-    DWORD flags = parts.nScheme == INTERNET_SCHEME_HTTPS ? WINHTTP_FLAG_SECURE : 0;
-    out.request.Reset(WinHttpOpenRequest(out.connection.Get(), L"GET", path, nullptr,
-                                         WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES, flags));
-    if (!out.request) return RequestFailure::Open;
-
-    // A proxy's challenge is answered at most once: a second 407 ends the request.
-    for (bool answered = false;;) {
-        const BOOL sent = headers.empty()
-                              ? WinHttpSendRequest(out.request.Get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0,
-                                                   WINHTTP_NO_REQUEST_DATA, 0, 0, 0)
-                              : WinHttpSendRequest(out.request.Get(), headers.c_str(), static_cast<DWORD>(-1L),
-                                                   WINHTTP_NO_REQUEST_DATA, 0, 0, 0);
-        if (!sent) return RequestFailure::Send;
-        if (!WinHttpReceiveResponse(out.request.Get(), nullptr)) return RequestFailure::Receive;
-        status = StatusOf(out.request.Get());
-        if (status != HTTP_STATUS_PROXY_AUTH_REQ) break;
-        if (answered || !AnswerProxyChallenge(out.request.Get())) return RequestFailure::ProxyAuth;
-        answered = true;
-    }
-    return RequestFailure::None;
-}
-
-std::wstring FailureText(RequestFailure failure, DWORD status) {
+std::wstring FailureText(RequestFailure failure) {
     switch (failure) {
         case RequestFailure::Connect: return L"Nie można połączyć z serwerem";
         case RequestFailure::Open: return L"Nie można utworzyć żądania";
         case RequestFailure::Send: return L"Nie można wysłać żądania";
         case RequestFailure::Receive: return L"Brak odpowiedzi z serwera";
-        case RequestFailure::Status: return L"HTTP Error: " + std::to_wstring(status);
         case RequestFailure::ProxyAuth: return L"Serwer proxy wymaga uwierzytelnienia (HTTP 407)";
         default: return L"";
     }
 }
 
-// Content-Length as text; 0 when absent or not a number that fits 32 bits.
-uint32_t QueryContentLength(HINTERNET request) {
-    wchar_t text[32] = {};
-    DWORD size = sizeof text;
-    if (!WinHttpQueryHeaders(request, WINHTTP_QUERY_CONTENT_LENGTH, WINHTTP_HEADER_NAME_BY_INDEX,
-                             text, &size, WINHTTP_NO_HEADER_INDEX)) {
-        return 0;
-    }
-    wchar_t* end = nullptr;
-    unsigned long long value = std::wcstoull(text, &end, 10);
-    if (end == text || value > 0xFFFFFFFFull) return 0;
-    return static_cast<uint32_t>(value);
+// Content-Length in 32 bits; 0 when absent or larger.
+uint32_t ContentLength32(HINTERNET request) {
+    uint64_t length = 0;
+    return QueryContentLength(request, length) && length <= 0xFFFFFFFFull ? static_cast<uint32_t>(length) : 0;
 }
 
 // One response header as text; empty when it is absent or longer than any
@@ -209,53 +99,29 @@ std::wstring ValidatorOf(HINTERNET request) {
                            QueryHeaderText(request, WINHTTP_QUERY_LAST_MODIFIED));
 }
 
-// Opens the GET (see SendGet), accepts status 200 only and reads its
+// Starts the GET (StartGet), accepts status 200 only and reads its
 // Content-Length; on failure the Polish text for it, `badUrlText` when the URL
 // does not parse.
-bool StartGet(HINTERNET session, const std::wstring& url, const std::wstring& badUrlText, OpenRequest& out,
-              uint32_t& announced, std::wstring& error) {
-    DWORD status = 0;
-    RequestFailure failure = SendGet(session, url, std::wstring(), out, status);
-    if (failure == RequestFailure::None && status != 200) failure = RequestFailure::Status;
+bool StartOkGet(HINTERNET session, const std::wstring& url, const std::wstring& badUrlText, GetRequest& get,
+                uint32_t& announced, std::wstring& error) {
+    const RequestFailure failure = StartGet(session, url, std::wstring(), get);
     if (failure != RequestFailure::None) {
-        error = failure == RequestFailure::Url ? badUrlText : FailureText(failure, status);
+        error = failure == RequestFailure::Url ? badUrlText : FailureText(failure);
         return false;
     }
-    announced = QueryContentLength(out.request.Get());
+    if (get.status != 200) {
+        error = L"HTTP Error: " + std::to_wstring(get.status);
+        return false;
+    }
+    announced = ContentLength32(get.request.Get());
     return true;
 }
 
-// How a body read ended: the bytes received, and whether WinHTTP reported the
-// last read as failed (a reset connection or a time-out) rather than the end.
-struct BodyRead {
-    uint32_t received = 0;
-    bool readFailed = false;
-};
-
-// Reads a body in blocks of at most kReadSize bytes until it ends, `goOn()`
-// (asked before each read) or `take(block, size)` says stop. A body with a
-// Content-Length ends there, as WinHTTP on Windows ends it: Wine's WinHTTP would
-// go on delivering whatever else the server sends on the connection.
+// Reads a body in the client's blocks; `announced` 0 means none was given.
 template <typename GoOn, typename Take>
-BodyRead ReadBody(HINTERNET request, uint32_t announced, GoOn goOn, Take take) {
-    std::unique_ptr<char[]> buffer(new char[kReadSize]);
-    BodyRead result;
-    while (goOn()) {
-        DWORD want = kReadSize;
-        if (announced != 0) {
-            if (result.received >= announced) break;
-            if (announced - result.received < want) want = announced - result.received;
-        }
-        DWORD read = 0;
-        if (!WinHttpReadData(request, buffer.get(), want, &read)) {
-            result.readFailed = true;
-            break;
-        }
-        if (read == 0) break;
-        result.received += read;
-        if (!take(buffer.get(), read)) break;
-    }
-    return result;
+BodyRead ReadBlocks(HINTERNET request, uint32_t announced, GoOn goOn, Take take) {
+    return ReadBody(request, announced != 0 ? announced : kNoContentLength, kReadSize, ReadPace::Blocks, goOn,
+                    take);
 }
 
 // "Odpowiedź serwera jest zbyt duża (ponad 16 MiB)" for a limit in whole MiB or KiB.
@@ -322,10 +188,10 @@ bool HttpClient::DownloadToFile(const std::wstring& url, const std::wstring& fil
                                 ProgressCallback onProgress, ResumeCallback onResume) {
     cancel.store(false);
 
-    OpenRequest request;
+    GetRequest request;
     uint32_t bytesTotal = 0;
-    if (!StartGet(static_cast<HINTERNET>(session.get()), url, L"Nieprawidłowy URL: " + url, request, bytesTotal,
-                  errorText)) {
+    if (!StartOkGet(static_cast<HINTERNET>(session.get()), url, L"Nieprawidłowy URL: " + url, request, bytesTotal,
+                    errorText)) {
         return false;
     }
 
@@ -345,7 +211,7 @@ bool HttpClient::DownloadToFile(const std::wstring& url, const std::wstring& fil
     FileTransfer transfer(file.Get(), onProgress);
     transfer.total = bytesTotal;
     transfer.validator = ValidatorOf(request.request.Get());
-    ReadBody(
+    ReadBlocks(
         request.request.Get(), bytesTotal, [this] { return !StopRequested(); },
         [&](const char* block, DWORD size) { return transfer.Take(block, size); });
     request.request.Reset();
@@ -389,12 +255,12 @@ void HttpClient::ResumeTransfer(const std::wstring& url, FileTransfer& transfer,
         if (onResume) onResume(from, attempt);
         if (!PauseUnlessStopped(ResumePauseMs(attempt))) return;
 
-        OpenRequest request;
-        DWORD status = 0;
-        if (SendGet(handle, url, ranged ? ResumeHeaders(from, transfer.validator) : std::wstring(), request,
-                    status) != RequestFailure::None) {
+        GetRequest request;
+        if (StartGet(handle, url, ranged ? ResumeHeaders(from, transfer.validator) : std::wstring(), request) !=
+            RequestFailure::None) {
             continue;
         }
+        const DWORD status = request.status;
         uint32_t announced = 0;
         if (status == 206 && ranged &&
             ContentRangeContinues(QueryHeaderText(request.request.Get(), WINHTTP_QUERY_CONTENT_RANGE), from,
@@ -403,13 +269,13 @@ void HttpClient::ResumeTransfer(const std::wstring& url, FileTransfer& transfer,
             announced = transfer.total - from;
         } else if (status == 200) {
             if (!transfer.StartOver()) return;
-            announced = transfer.total = QueryContentLength(request.request.Get());
+            announced = transfer.total = ContentLength32(request.request.Get());
             transfer.validator = ValidatorOf(request.request.Get());
             startedOver = startedOver || !ranged;
         } else {
             return;
         }
-        ReadBody(
+        ReadBlocks(
             request.request.Get(), announced, [this] { return !StopRequested(); },
             [&](const char* block, DWORD size) { return transfer.Take(block, size); });
         if (transfer.done > furthest) {
@@ -423,15 +289,15 @@ bool HttpClient::DownloadToMemory(const std::wstring& url, std::string& body, si
     cancel.store(false);
     body.clear();
 
-    OpenRequest request;
+    GetRequest request;
     uint32_t announced = 0;
-    if (!StartGet(static_cast<HINTERNET>(session.get()), url, L"Nieprawidłowy URL", request, announced,
-                  errorText)) {
+    if (!StartOkGet(static_cast<HINTERNET>(session.get()), url, L"Nieprawidłowy URL", request, announced,
+                    errorText)) {
         return false;
     }
     auto stopped = [&] { return onStop == OnStop::Stop && StopRequested(); };
     bool tooLarge = false;
-    const BodyRead read = ReadBody(
+    const BodyRead read = ReadBlocks(
         request.request.Get(), announced, [&] { return !stopped(); },
         [&](const char* block, DWORD size) {
             if (body.size() + size > limit) {

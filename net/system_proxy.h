@@ -7,6 +7,9 @@
 
 #include <string>
 
+// The longest wait for an auto-config script's answer before going direct.
+const DWORD kProxyLookupMs = 5000;
+
 struct ProxyChoice {
     std::wstring proxy;   // "host:port" for the URL's scheme; empty: no proxy
     std::wstring bypass;  // the user's bypass list, handed to the session as it is

@@ -15,6 +15,7 @@
                                Last-Modified), "weak" (a weak ETag and Last-Modified),
                                "badrange" (as strong, but the 206 names a range one byte off)
   /slow/<ms>/<path>            the file in 8 KiB pieces, <ms> apart
+  /trickle/<rate>/<path>       the file at <rate> bytes a second, a quarter of that every 250 ms
   /stall/<seconds>/<path>      headers, then nothing for <seconds>, then drops the connection
   /gate/<name>/<path>          nothing until the file <root>/<name> exists, then the file <path>
   /long/<n>/<path>             the file followed by <n> extra bytes it did not announce
@@ -32,6 +33,8 @@ file). FILE is read at every request, so a test can change the rules mid-run.
 Requests are recorded in requests.log, one path a line, followed by
 " Range=<value>" and " If-Range=<value>" when they carry those headers.
 
+With --tls-cert and --tls-key it speaks https instead of plain http.
+
 Every loop is bounded: pieces are counted, sleeps are capped, and the server
 itself stops after --max-seconds.
 """
@@ -42,6 +45,7 @@ import http.server
 import os
 import socket
 import socketserver
+import ssl
 import struct
 import sys
 import threading
@@ -216,6 +220,17 @@ class Handler(http.server.BaseHTTPRequestHandler):
             self.wfile.flush()
             time.sleep(delay)
 
+    def _trickle(self, rest):
+        piece = max(1, int(rest[0]) // 4)
+        body = self._file("/".join(rest[1:]))
+        if body is None:
+            return self._not_found()
+        self._head(200, len(body))
+        for start in range(0, len(body), piece):
+            self.wfile.write(body[start : start + piece])
+            self.wfile.flush()
+            time.sleep(0.25)
+
     def _stall(self, rest):
         body = self._file("/".join(rest[1:]))
         if body is None:
@@ -273,8 +288,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
         self._static(rest[0])
 
 
-KINDS = {"noanswer", "status", "redirect", "nolength", "empty", "cut", "reset", "drop", "slow", "stall", "gate",
-         "long", "huge", "endless", "same", "away"}
+KINDS = {"noanswer", "status", "redirect", "nolength", "empty", "cut", "reset", "drop", "slow", "trickle", "stall",
+         "gate", "long", "huge", "endless", "same", "away"}
 
 
 class Server(socketserver.ThreadingMixIn, http.server.HTTPServer):
@@ -289,10 +304,16 @@ def main():
     parser.add_argument("--port-file", help="write the chosen port here")
     parser.add_argument("--fs-rules", help="serve /fs/<path> by the rules in this file (see above)")
     parser.add_argument("--max-seconds", type=float, default=3600.0)
+    parser.add_argument("--tls-cert", help="speak https with this certificate...")
+    parser.add_argument("--tls-key", help="...and this key")
     args = parser.parse_args()
 
     os.makedirs(args.root, exist_ok=True)
     server = Server(("127.0.0.1", args.port), Handler)
+    if args.tls_cert:
+        context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+        context.load_cert_chain(args.tls_cert, args.tls_key)
+        server.socket = context.wrap_socket(server.socket, server_side=True)
     server.root = args.root
     server.lock = threading.Lock()
     server.fs_rules = args.fs_rules

@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "engine/patch_list.h"
-#include "tools/publish/patcher_version.h"
+#include "tools/publish/shared/patcher_version.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "tools/publish/list_path_rules.h"
+#include "tools/publish/publish/list_path_rules.h"
 
 namespace {
 

@@ -2,10 +2,15 @@
 
 #include <string>
 
-#include "base/hex.h"
-#include "tools/publish/md5.h"
+#include "tools/publish/shared/digest.h"
 
 namespace {
+
+std::string Md5Hex(const std::string& bytes) {
+    Digest md5(Digest::Kind::Md5);
+    md5.Update(bytes.data(), bytes.size());
+    return md5.FinishHex();
+}
 
 TEST(Md5, MatchesTheTestSuiteOfRfc1321) {
     EXPECT_EQ(Md5Hex(""), "d41d8cd98f00b204e9800998ecf8427e");
@@ -35,12 +40,24 @@ TEST(Md5, GivesOneDigestHoweverTheInputIsCutIntoPieces) {
     for (int i = 0; i < 1000; ++i) message += static_cast<char>((i * 131 + 7) & 0xFF);
     const std::string whole = Md5Hex(message);
     for (size_t piece : {1u, 3u, 63u, 64u, 65u, 127u, 999u}) {
-        Md5 md5;
+        Digest md5(Digest::Kind::Md5);
         for (size_t pos = 0; pos < message.size(); pos += piece) {
             md5.Update(message.data() + pos, std::min(piece, message.size() - pos));
         }
-        EXPECT_EQ(ToHex(md5.Finish()), whole) << "pieces of " << piece;
+        EXPECT_EQ(md5.FinishHex(), whole) << "pieces of " << piece;
     }
+}
+
+// FIPS 180-2's examples: what signatures cover.
+TEST(Sha256Digest, MatchesTheExamplesOfFips180) {
+    auto sha256 = [](const std::string& message) {
+        Digest digest(Digest::Kind::Sha256);
+        digest.Update(message.data(), message.size());
+        return digest.FinishHex();
+    };
+    EXPECT_EQ(sha256("abc"), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
+    EXPECT_EQ(sha256("abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq"),
+              "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1");
 }
 
 }  // namespace

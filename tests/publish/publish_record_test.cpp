@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "tools/publish/publish_record.h"
+#include "tools/publish/publish/publish_record.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 
 #include "base/text.h"
 #include "engine/local_path.h"
-#include "tools/publish/server_url.h"
+#include "tools/publish/shared/server_url.h"
 
 namespace {
 

@@ -240,6 +240,17 @@ class SigningOnWindows(ToolFixture):
         self.assertEqual(result.returncode, 0, result.stderr)
         self.assertIn(b"signatures: 1 written", result.stdout)
 
+        # A public key of another kind is named by both builds before anything is fetched.
+        rsa, rsa_public = os.path.join(self.scratch, "rsa.pem"), os.path.join(self.scratch, "rsa-public.pem")
+        subprocess.run(["openssl", "genpkey", "-algorithm", "RSA", "-pkeyopt", "rsa_keygen_bits:1024", "-out", rsa],
+                       check=True, capture_output=True, timeout=TIMEOUT)
+        subprocess.run(["openssl", "pkey", "-in", rsa, "-pubout", "-out", rsa_public], check=True, timeout=TIMEOUT)
+        on_linux = lambda *args: subprocess.run([TOOL, *args], capture_output=True, timeout=TIMEOUT)  # noqa: E731
+        for run in (self.on_windows, on_linux):
+            result = run("verify", "--public-key", rsa_public, "http://127.0.0.1:9/fs")
+            self.assertEqual(result.returncode, 1, result.stdout)
+            self.assertIn(b"is not an ECDSA P-256 (prime256v1) key", result.stdout)
+
 
 if __name__ == "__main__":
     unittest.main()

@@ -8,7 +8,7 @@ add_test(NAME publish_native_build
          COMMAND ${CMAKE_CURRENT_LIST_DIR}/build-native ${CMAKE_SOURCE_DIR} ${CMAKE_BINARY_DIR})
 set_tests_properties(publish_native_build PROPERTIES FIXTURES_SETUP publish_native TIMEOUT 900)
 
-foreach(suite Md5 ListPathRules FoldCaseKey NameCollisions ListLine PatcherVersion ServerUrl PublishRecord
+foreach(suite Md5 Sha256Digest RateWatchTest ListPathRules FoldCaseKey NameCollisions ListLine PatcherVersion ServerUrl PublishRecord
               AsciiLowerCase Hex Utf8Validation Utf8Decoding Utf8Encoding Utf16ToUtf8 PrintableName
               Utf8ToWideConversion WideToUtf8Conversion)
   add_test(NAME publish_unit.${suite}
@@ -55,3 +55,14 @@ vorlen_add_publish_tests(publish_cli ${CMAKE_CURRENT_LIST_DIR}/signing_cli_test.
 set_tests_properties(publish_cli.SigningOnWindows PROPERTIES
   FIXTURES_REQUIRED "session;publish_native"
   ENVIRONMENT "${VORLEN_PUBLISH_WINDOWS_ENVIRONMENT}")
+
+# The digests' test vectors also against the Windows build's CNG, under Wine.
+add_executable(publish_windows_unit_tests ${CMAKE_CURRENT_LIST_DIR}/md5_test.cpp)
+target_link_libraries(publish_windows_unit_tests PRIVATE vorlen_publish_core GTest::gtest_main)
+gtest_discover_tests(publish_windows_unit_tests
+  TEST_PREFIX publish_windows_unit.
+  DISCOVERY_MODE PRE_TEST
+  DISCOVERY_TIMEOUT 180
+  PROPERTIES
+    FIXTURES_REQUIRED session
+    TIMEOUT 120)

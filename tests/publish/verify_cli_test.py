@@ -13,6 +13,7 @@ import os
 import pty
 import re
 import shutil
+import ssl
 import subprocess
 import sys
 import tempfile
@@ -76,11 +77,11 @@ class VerifyFixture(unittest.TestCase):
         self.write(self.game, "data/new.dat", pseudo_random_bytes("new", 5000))
         self.publish()
 
-    def wait_until_served(self, process, url, expected, what):
+    def wait_until_served(self, process, url, expected, what, context=None):
         deadline = time.monotonic() + START_SECONDS
         while True:
             try:
-                with urllib.request.urlopen(url, timeout=2) as answer:
+                with urllib.request.urlopen(url, timeout=2, context=context) as answer:
                     if answer.read() == expected:
                         return
             except OSError:
@@ -120,26 +121,76 @@ class VerifyFixture(unittest.TestCase):
         self.addCleanup(edge.stop)
         return f"http://127.0.0.1:{port}/fs"
 
-    def start_patch_server(self, root, rules):
-        """The misbehaving server on `root`, /fs/ mapped by the rules file; returns its base URL."""
+    def start_patch_server(self, root, rules, certificates=None):
+        """The misbehaving server on `root`, /fs/ mapped by the rules file; returns its base
+        URL. With a folder of tests/harness/test-certificates it speaks https, as localhost."""
         port = free_port()
-        server = subprocess.Popen(["python3", os.path.join(SOURCE, "tests", "harness", "patch_server.py"),
-                                   "--root", root, "--port", str(port), "--fs-rules", rules,
-                                   "--max-seconds", "600"], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        command = ["python3", os.path.join(SOURCE, "tests", "harness", "patch_server.py"), "--root", root,
+                   "--port", str(port), "--fs-rules", rules, "--max-seconds", "600"]
+        context, url = None, f"http://127.0.0.1:{port}/fs"
+        if certificates:
+            command += ["--tls-cert", os.path.join(certificates, "localhost.pem"),
+                        "--tls-key", os.path.join(certificates, "server.key")]
+            context = ssl.create_default_context(cafile=os.path.join(certificates, "ca.pem"))
+            # By name: Wine's WinHTTP matches a certificate's DNS names only.
+            url = f"https://localhost:{port}/fs"
+        server = subprocess.Popen(command, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         self.addCleanup(self.stop, server)
-        url = f"http://127.0.0.1:{port}/fs"
-        self.wait_until_served(server, url + "/patchlist.txt", self.read(root, "patchlist.txt"), "the patch server")
+        self.wait_until_served(server, url + "/patchlist.txt", self.read(root, "patchlist.txt"), "the patch server",
+                               context)
         return url
 
-    def verify(self, url, *options, stderr=subprocess.PIPE):
+    def start_misbehaving(self):
+        """The patch server on a copy of the server folder ("odd"), misbehaving by
+        the rules in self.rules (none yet); its base URL is self.url."""
+        self.root = os.path.join(self.scratch, "odd")
+        shutil.copytree(self.server, self.root)
+        self.rules = os.path.join(self.scratch, "rules.txt")
+        self.set_rules([])
+        self.url = self.start_patch_server(self.root, self.rules)
+
+    def set_rules(self, rules, path=None):
+        """rules: (glob, prefix) pairs; the first that matches a path applies."""
+        path = path or self.rules
+        with open(path + ".part", "w", encoding="utf-8") as f:
+            f.writelines(f"{glob} {prefix}\n" for glob, prefix in rules)
+        os.replace(path + ".part", path)
+
+    def verify_measured(self, url, *options, command=(TOOL,)):
+        """verify, and the most memory it (and what it waited for) held, in KiB."""
+        process = subprocess.Popen([*command, "verify", *options, url], stdout=subprocess.PIPE,
+                                   stderr=subprocess.DEVNULL)
+        hang = threading.Timer(TIMEOUT, process.kill)
+        hang.start()
+        try:
+            out = process.stdout.read()
+            # wait4 reaps the process and gives its resource usage with it.
+            _, status, usage = os.wait4(process.pid, 0)
+        finally:
+            hang.cancel()
+            process.stdout.close()
+        process.returncode = os.waitstatus_to_exitcode(status)
+        # Text on Windows ends its lines with CR LF.
+        out = out.decode().replace("\r\n", "\n")
+        return subprocess.CompletedProcess(process.args, process.returncode, out), usage.ru_maxrss
+
+    def sign_release(self):
+        """Publishes the game signed into the served folder; returns the public key."""
+        keys = os.path.join(self.scratch, "keys")
+        subprocess.run([TOOL, "keygen", keys], check=True, timeout=TIMEOUT)
+        subprocess.run([TOOL, "--quiet", "--signing-key", os.path.join(keys, "private.pem"), "--patcher-version",
+                        "1.0.6.0", "--patcher-exe", self.patcher, self.game, self.root], check=True, timeout=TIMEOUT)
+        return os.path.join(keys, "public.pem")
+
+    def verify(self, url, *options, stderr=subprocess.PIPE, env=None):
         result = subprocess.run([TOOL, "verify", *options, url], stdout=subprocess.PIPE, stderr=stderr,
-                                timeout=TIMEOUT)
+                                timeout=TIMEOUT, env=env)
         result.stdout = result.stdout.decode()
         return result
 
     def assertAllMatch(self, result, checked="7 listed files and patcher 1.0.6.0"):
         self.assertEqual(result.returncode, 0, result.stdout)
-        self.assertRegex(result.stdout, rf"^Checked {checked} at http://\S+: .*; all match\.\n$")
+        self.assertRegex(result.stdout, rf"^Checked {checked} at https?://\S+: .*; all match\.\n$")
         self.assertEqual(result.stderr, b"")
 
     def assertProblems(self, result, expected):
@@ -226,6 +277,7 @@ class AgainstNginx(VerifyFixture):
     def test_wrong_usage_exits_with_2(self):
         for args in ([], ["ftp://127.0.0.1/fs"], ["http://"], ["http://a/fs", "http://b/fs"],
                      ["--timeout", "0", "http://a/fs"], ["--timeout", "x", "http://a/fs"], ["--bogus", "http://a/fs"],
+                     ["--min-rate", "0", "http://a/fs"], ["--min-rate", "16G", "http://a/fs"],
                      ["--local", self.game, "http://a/fs"], ["--local"]):
             result = subprocess.run([TOOL, "verify", *args], capture_output=True, timeout=TIMEOUT)
             self.assertEqual(result.returncode, 2, args)
@@ -278,17 +330,7 @@ class MisbehavingServer(VerifyFixture):
 
     def setUp(self):
         super().setUp()
-        self.root = os.path.join(self.scratch, "odd")
-        shutil.copytree(self.server, self.root)
-        self.rules = os.path.join(self.scratch, "rules.txt")
-        self.set_rules([])
-        self.url = self.start_patch_server(self.root, self.rules)
-
-    def set_rules(self, rules):
-        """rules: (glob, prefix) pairs; the first that matches a path applies."""
-        with open(self.rules + ".part", "w", encoding="utf-8") as f:
-            f.writelines(f"{glob} {prefix}\n" for glob, prefix in rules)
-        os.replace(self.rules + ".part", self.rules)
+        self.start_misbehaving()
 
     def test_every_bad_file_is_named_and_reading_stays_bounded(self):
         forest = bytearray(self.read(self.root, "data/maps/forest.map"))
@@ -312,21 +354,42 @@ class MisbehavingServer(VerifyFixture):
             "Vorlen-Patcher.exe": "connection failed: ",
         })
 
-    def verify_measured(self, url, *options):
-        """verify, and the most memory it held, in KiB."""
-        process = subprocess.Popen([TOOL, "verify", *options, url], stdout=subprocess.PIPE,
-                                   stderr=subprocess.DEVNULL)
-        hang = threading.Timer(TIMEOUT, process.kill)
-        hang.start()
-        try:
-            out = process.stdout.read()
-            # wait4 reaps the process and gives its resource usage with it.
-            _, status, usage = os.wait4(process.pid, 0)
-        finally:
-            hang.cancel()
-            process.stdout.close()
-        process.returncode = os.waitstatus_to_exitcode(status)
-        return subprocess.CompletedProcess(process.args, process.returncode, out.decode()), usage.ru_maxrss
+    def test_an_endless_patcher_is_checked_against_its_signature_as_it_streams(self):
+        public = self.sign_release()
+        self.set_rules([("Vorlen-Patcher.exe", "endless")])
+        result, largest_kib = self.verify_measured(self.url, "--public-key", public)
+        # 1 GiB went through the digests before the server gave up; none of it stayed.
+        self.assertLess(largest_kib, 64 * 1024)
+        self.assertProblems(result, {
+            "Vorlen-Patcher.exe": "not a Windows executable",
+            "Vorlen-Patcher.exe.sig": "does not verify with the public key; patchers with the key refuse"})
+
+    def test_a_trickle_is_too_slow_and_a_slow_steady_link_is_not(self):
+        # 2000 bytes a second against at least 16 KiB in every 2 s; 80 KiB a
+        # second for 300 KiB, which takes longer than one window.
+        self.set_rules([("data/maps/forest.map", "trickle/2000"), ("data/maps/dungeon.map", "slow/100")])
+        found = self.assertProblems(self.verify(self.url, "--timeout", "2"),
+                                    {"data/maps/forest.map": "too slow: "})
+        self.assertRegex(found["data/maps/forest.map"],
+                         r"^too slow: \d+ bytes in 2 s, less than 16\.0 KiB, after \d+ of 65536 bytes$")
+        self.assertProblems(self.verify(self.url, "--timeout", "2", "--min-rate", "200K"),
+                            {"data/maps/forest.map": "too slow: ", "data/maps/dungeon.map": "too slow: "})
+
+    def test_a_redirect_from_https_down_to_http_is_not_followed(self):
+        certificates = os.path.join(self.scratch, "tls")
+        subprocess.run([os.path.join(SOURCE, "tests", "harness", "test-certificates"), certificates], check=True,
+                       timeout=TIMEOUT)
+        rules = os.path.join(self.scratch, "https-rules.txt")
+        self.set_rules([], rules)
+        url = self.start_patch_server(self.root, rules, certificates)
+        trusted = dict(os.environ, SSL_CERT_FILE=os.path.join(certificates, "ca.pem"))
+        self.assertAllMatch(self.verify(url, env=trusted))
+        # Every file answered with 302 to the same file on the plain http server.
+        port = int(re.match(r"http://127\.0\.0\.1:(\d+)/", self.url).group(1))
+        self.set_rules([("*", f"away/302/{port}/fs")], rules)
+        result = self.verify(url, env=trusted)
+        self.assertProblems(result, {"patchlist.txt": "connection failed: a redirect from https to http"})
+        self.assertIn("No usable patch list at https://", result.stdout)
 
     def test_a_list_the_patcher_cannot_take_is_named(self):
         cases = [("endless", "larger than 16 MiB; the patcher refuses it"), ("status/404", "missing (HTTP 404)"),
@@ -356,6 +419,35 @@ class WindowsBuild(VerifyFixture):
         # Text on Windows ends its lines with CR LF.
         result.stdout = result.stdout.decode().replace("\r\n", "\n")
         return result
+
+    def windows_path(self, path):
+        return "Z:" + path.replace("/", "\\")
+
+    def test_a_trickle_and_a_patcher_larger_than_the_memory_it_may_take_are_named(self):
+        self.start_misbehaving()
+        public = self.sign_release()
+        # 128 MiB without "MZ", twice the memory the tool may hold.
+        self.set_rules([("data/maps/forest.map", "trickle/2000"), ("Vorlen-Patcher.exe", f"huge/{128 << 20}")])
+        result, largest_kib = self.verify_measured(self.url, "--timeout", "2", "--public-key", self.windows_path(public),
+                                                   command=(os.path.join(SOURCE, "cmake", "wine-run"), self.exe))
+        self.assertLess(largest_kib, 64 * 1024)
+        self.assertProblems(result, {
+            "data/maps/forest.map": "too slow: ",
+            "Vorlen-Patcher.exe": "not a Windows executable",
+            "Vorlen-Patcher.exe.sig": "does not verify with the public key"})
+
+    def test_https_as_the_patcher_speaks_it_and_no_redirect_down_to_http(self):
+        # The session's prefix trusts the session's test CA, as a player's Windows
+        # trusts a public one.
+        certificates = os.path.join(os.environ["VORLEN_BUILD_DIR"], "test-session", "tls")
+        self.start_misbehaving()
+        rules = os.path.join(self.scratch, "https-rules.txt")
+        self.set_rules([], rules)
+        url = self.start_patch_server(self.root, rules, certificates)
+        self.assertAllMatch(self.verify_on_windows(url))
+        port = int(re.match(r"http://127\.0\.0\.1:(\d+)/", self.url).group(1))
+        self.set_rules([("*", f"away/302/{port}/fs")], rules)
+        self.assertProblems(self.verify_on_windows(url), {"patchlist.txt": "connection failed: a redirect"})
 
     def test_a_good_release_passes_and_a_bad_file_is_named(self):
         url, _ = self.start_nginx(self.server)

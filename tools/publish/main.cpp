@@ -6,11 +6,11 @@
 #include <string>
 #include <vector>
 
-#include "tools/publish/command_argument.h"
-#include "tools/publish/platform_files.h"
-#include "tools/publish/publisher.h"
-#include "tools/publish/signing_key.h"
-#include "tools/publish/verify_command.h"
+#include "tools/publish/shared/command_argument.h"
+#include "tools/publish/shared/platform_files.h"
+#include "tools/publish/publish/publisher.h"
+#include "tools/publish/signing/signing_key.h"
+#include "tools/publish/verify/verify_command.h"
 
 #ifdef _WIN32
 #include <windows.h>

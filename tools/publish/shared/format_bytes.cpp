@@ -1,0 +1,17 @@
+#include "tools/publish/shared/format_bytes.h"
+
+#include <cstdio>
+
+std::string FormatBytes(uint64_t bytes) {
+    char text[32];
+    if (bytes < 1024) {
+        std::snprintf(text, sizeof text, "%llu B", static_cast<unsigned long long>(bytes));
+    } else if (bytes < (1ull << 20)) {
+        std::snprintf(text, sizeof text, "%.1f KiB", bytes / 1024.0);
+    } else if (bytes < (1ull << 30)) {
+        std::snprintf(text, sizeof text, "%.1f MiB", bytes / 1048576.0);
+    } else {
+        std::snprintf(text, sizeof text, "%.2f GiB", bytes / 1073741824.0);
+    }
+    return text;
+}

@@ -1,0 +1,395 @@
+#include "tools/publish/verify/verify.h"
+
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <system_error>
+#include <vector>
+
+#include "base/ascii_case.h"
+#include "base/names_and_limits.h"
+#include "base/text.h"
+#include "engine/patch_list.h"
+#include "engine/path_safety.h"
+#include "selfupdate/version_check.h"
+#include "tools/publish/shared/format_bytes.h"
+#include "tools/publish/verify/http_fetch.h"
+#include "tools/publish/shared/digest.h"
+#include "tools/publish/shared/patcher_version.h"
+#include "tools/publish/shared/platform_files.h"
+#include "tools/publish/shared/progress_line.h"
+#include "tools/publish/shared/server_url.h"
+#include "tools/publish/signing/signing_key.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// What a fetched resource must be. A size and digest come from the list or
+// from the server folder's copy (`source` says which, for messages).
+struct Expected {
+    bool known = false;
+    uint64_t size = 0;
+    std::string md5;       // lower-case hex
+    std::string source;    // "listed", "the folder's"
+};
+
+// Why a fetch did not deliver a whole 200 body, in the words of the report;
+// empty for a whole body, whose size and digest the caller judges.
+std::string FetchProblem(const FetchResult& result, const Expected& expected, const VerifyOptions& options) {
+    const std::string sizeText = std::to_string(expected.size);
+    const std::string window = std::to_string(options.timeoutSeconds) + " s";
+    switch (result.end) {
+        case FetchResult::End::Body:
+            return "";
+        case FetchResult::End::Status:
+            if (result.status == 404) return "missing (HTTP 404)";
+            return "HTTP status " + std::to_string(result.status);
+        case FetchResult::End::OverLimit:
+            if (!expected.known) return "wrong size: larger than the patcher takes";
+            if (result.announced >= 0) {
+                return "wrong size: " + std::to_string(result.announced) + " bytes, " + expected.source + " " +
+                       sizeText;
+            }
+            return "wrong size: more than " + sizeText + " bytes, " + expected.source + " " + sizeText;
+        case FetchResult::End::CutShort: {
+            const std::string received = std::to_string(result.bytes);
+            if (result.announced >= 0) return "cut short: " + received + " of " + std::to_string(result.announced) + " bytes";
+            if (expected.known) return "cut short: " + received + " of " + sizeText + " bytes";
+            return "cut short after " + received + " bytes";
+        }
+        case FetchResult::End::Stalled: {
+            if (result.status == 0) return "no answer within " + window;
+            const std::string where = " after " + std::to_string(result.bytes) + " of " +
+                                      (result.announced >= 0 ? std::to_string(result.announced) : sizeText) +
+                                      " bytes";
+            if (result.windowBytes == 0) return "stalled: no data for " + window + where;
+            return "too slow: " + std::to_string(result.windowBytes) + " bytes in " + window + ", less than " +
+                   FormatBytes(options.minRateBytes) + "," + where;
+        }
+        case FetchResult::End::Failed:
+            break;
+    }
+    return "connection failed: " + result.error;
+}
+
+// The size and digest of a local file, read in pieces; false when unreadable.
+bool LocalSizeAndDigest(const fs::path& path, Expected& expected) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return false;
+    Digest md5(Digest::Kind::Md5);
+    std::vector<char> buffer(1 << 18);
+    uint64_t size = 0;
+    while (in) {
+        in.read(buffer.data(), static_cast<std::streamsize>(buffer.size()));
+        const std::streamsize got = in.gcount();
+        if (got <= 0) break;
+        md5.Update(buffer.data(), static_cast<size_t>(got));
+        size += static_cast<uint64_t>(got);
+    }
+    if (in.bad()) return false;
+    expected.known = true;
+    expected.size = size;
+    expected.md5 = md5.FinishHex();
+    expected.source = "the folder's";
+    return true;
+}
+
+bool ReadLocalText(const fs::path& path, std::string& text) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return false;
+    text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    return !in.bad();
+}
+
+// One run: its fetcher, its report and its counters.
+class VerifyRun {
+public:
+    VerifyRun(const VerifyOptions& options, std::ostream& out, std::ostream& err)
+        : options(options),
+          out(out),
+          progress(err, options.progress),
+          fetch(options.timeoutSeconds, MinimumRate{options.minRateBytes, options.timeoutSeconds}),
+          started(std::chrono::steady_clock::now()) {}
+
+    bool Run();
+
+private:
+    bool FetchList(std::string& listText);
+    void CheckAgainstFolderList(const std::string& listText, size_t liveFiles);
+    bool CheckPatcher();
+    // A game file counts towards the progress line; the patcher must be a program.
+    enum class FileKind { Game, Patcher };
+    // `signedHash`, when given, also takes the file's bytes.
+    void CheckFile(const std::string& name, const Expected& expected, FileKind kind, Digest* signedHash = nullptr);
+    void CheckSignature(const std::string& name, const std::string& sha256);
+    FetchResult FetchText(const std::string& name, std::string& text);
+    void Report(const std::string& name, const std::string& problem);
+    void ShowProgress(bool now);
+    void Summarize(const std::string& what);
+
+    const VerifyOptions options;
+    std::ostream& out;
+    ProgressLine progress;
+    HttpFetch fetch;
+    std::chrono::steady_clock::time_point started;
+    uint64_t bytesFetched = 0;
+    size_t problems = 0;
+    size_t filesChecked = 0;
+    size_t filesListed = 0;
+    uint64_t listedBytes = 0;
+    uint64_t listedBytesDone = 0;
+    std::string publishedVersion;  // empty unless the version file holds a version
+    // With --public-key: the key and the version text as served.
+    SigningKey signingKey;
+    std::string servedVersionText;
+};
+
+void VerifyRun::Report(const std::string& name, const std::string& problem) {
+    ++problems;
+    progress.Clear();
+    out << name << ": " << problem << "\n" << std::flush;
+}
+
+void VerifyRun::ShowProgress(bool now) {
+    if (!options.progress) return;
+    progress.Show("Checking " + std::to_string(filesChecked) + "/" + std::to_string(filesListed) + " files, " +
+                      FormatBytes(listedBytesDone) + " of " + FormatBytes(listedBytes),
+                  now);
+}
+
+FetchResult VerifyRun::FetchText(const std::string& name, std::string& text) {
+    text.clear();
+    FetchResult result = fetch.Get(FileUrl(options.baseUrl, name), kLargestServerText,
+                                   [&](const char* data, size_t length) { text.append(data, length); });
+    bytesFetched += result.bytes;
+    return result;
+}
+
+bool VerifyRun::FetchList(std::string& listText) {
+    const FetchResult result = FetchText(kPatchListName.utf8, listText);
+    if (result.end == FetchResult::End::OverLimit) {
+        Report(kPatchListName.utf8, "larger than 16 MiB; the patcher refuses it");
+        return false;
+    }
+    const std::string problem = FetchProblem(result, Expected(), options);
+    if (!problem.empty()) {
+        Report(kPatchListName.utf8, problem);
+        return false;
+    }
+    return true;
+}
+
+// An edge that is stale throughout, old list and old files, is consistent in
+// itself; only the folder the release was published into tells it apart.
+void VerifyRun::CheckAgainstFolderList(const std::string& listText, size_t liveFiles) {
+    const fs::path localList = options.localFolder / kPatchListName.utf8;
+    std::string localText;
+    if (!ReadLocalText(localList, localText)) {
+        Report(kPatchListName.utf8, "cannot read " + DisplayPath(localList) + " to compare");
+        return;
+    }
+    if (localText == listText) return;
+    Report(kPatchListName.utf8, "the live list differs from " + DisplayPath(localList) + " (live: " +
+                               std::to_string(liveFiles) + " files, " + std::to_string(listText.size()) +
+                               " bytes; folder: " + std::to_string(ParsePatchList(localText).size()) +
+                               " files, " + std::to_string(localText.size()) + " bytes)");
+}
+
+void VerifyRun::CheckFile(const std::string& name, const Expected& expected, FileKind kind, Digest* signedHash) {
+    Digest md5(Digest::Kind::Md5);
+    char head[2] = {};
+    uint64_t headBytes = 0;
+    // The publisher refuses a patcher of 4 GiB or more.
+    const uint64_t limit = expected.known ? expected.size : kLargestListedSize;
+    const FetchResult result = fetch.Get(FileUrl(options.baseUrl, name), limit, [&](const char* data, size_t length) {
+        md5.Update(data, length);
+        if (signedHash != nullptr) signedHash->Update(data, length);
+        for (size_t i = 0; i < length && headBytes < sizeof head; ++i) head[headBytes++] = data[i];
+        if (kind == FileKind::Game) {
+            listedBytesDone += length;
+            ShowProgress(false);
+        }
+    });
+    bytesFetched += result.bytes;
+
+    std::string problem = FetchProblem(result, expected, options);
+    if (problem.empty()) {
+        const std::string digest = md5.FinishHex();
+        if (digest.empty()) {
+            problem = "the MD5 could not be computed";
+        } else if (expected.known && result.bytes != expected.size) {
+            problem = "wrong size: " + std::to_string(result.bytes) + " bytes, " + expected.source + " " +
+                      std::to_string(expected.size);
+        } else if (expected.known && digest != AsciiLower(expected.md5)) {
+            problem = "wrong digest: " + digest + ", " + expected.source + " " + expected.md5;
+        } else if (kind == FileKind::Patcher && (headBytes < 2 || head[0] != 'M' || head[1] != 'Z')) {
+            problem = result.bytes == 0 ? "empty" : "not a Windows executable";
+        }
+    }
+    if (!problem.empty()) Report(name, problem);
+}
+
+// The version file answers 404 when no patcher is published; when it answers,
+// the patcher must be there too, or every player's patcher asks for a file that
+// is missing. True when the version file answered with a body.
+bool VerifyRun::CheckPatcher() {
+    std::string versionText;
+    const FetchResult result = FetchText(kVersionFileName.utf8, versionText);
+    const bool compare = !options.localFolder.empty();
+    std::string localVersion;
+    const bool localHasVersion = compare && ReadLocalText(options.localFolder / kVersionFileName.utf8, localVersion);
+    Expected localExe;
+    const bool localHasExe =
+        compare && fs::is_regular_file(options.localFolder / kPatcherExeName.utf8) &&
+        LocalSizeAndDigest(options.localFolder / kPatcherExeName.utf8, localExe);
+
+    bool published = false;
+    if (result.end == FetchResult::End::Status && result.status == 404) {
+        if (localHasVersion) Report(kVersionFileName.utf8, "missing (HTTP 404); the server folder has one");
+    } else if (result.end == FetchResult::End::OverLimit) {
+        Report(kVersionFileName.utf8, "larger than 16 MiB; not a version");
+    } else {
+        const std::string problem = FetchProblem(result, Expected(), options);
+        if (!problem.empty()) {
+            Report(kVersionFileName.utf8, problem);
+        } else {
+            published = true;
+            std::string version;
+            if (!ParsePatcherVersion(TrimVersionText(versionText), version)) {
+                Report(kVersionFileName.utf8, "not a version: '" + PrintableName(TrimVersionText(versionText)) + "'");
+            } else if (localHasVersion && versionText != localVersion) {
+                Report(kVersionFileName.utf8, "differs from the server folder's: live '" +
+                                             PrintableName(TrimVersionText(versionText)) + "', folder '" +
+                                             PrintableName(TrimVersionText(localVersion)) + "'");
+            } else {
+                publishedVersion = version;
+                servedVersionText = TrimVersionText(versionText);
+            }
+        }
+    }
+    // The signature covers the executable as it streams by: however long a
+    // broken server makes it, it is never held whole.
+    Digest signedHash(Digest::Kind::Sha256);
+    const bool signatureChecked = !options.publicKey.empty() && !servedVersionText.empty();
+    if (signatureChecked) {
+        const std::string prefix = PatcherSignedPrefix(servedVersionText);
+        signedHash.Update(prefix.data(), prefix.size());
+    }
+    if (published || localHasExe) {
+        CheckFile(kPatcherExeName.utf8, localHasExe ? localExe : Expected(), FileKind::Patcher,
+                  signatureChecked ? &signedHash : nullptr);
+    }
+    if (signatureChecked) CheckSignature(kPatcherExeName.utf8, signedHash.Finish());
+    return published;
+}
+
+// What a patcher with the key would refuse: a signature missing, or one that
+// does not verify over what was served (`sha256` is its digest).
+void VerifyRun::CheckSignature(const std::string& name, const std::string& sha256) {
+    const std::string signatureName = name + kSignatureSuffix.utf8;
+    std::string signature;
+    const FetchResult result = FetchText(signatureName, signature);
+    std::string problem = FetchProblem(result, Expected(), options);
+    if (problem.empty() && !signingKey.VerifiesDigest(sha256, signature)) {
+        problem = "does not verify with the public key";
+    }
+    if (!problem.empty()) Report(signatureName, problem + "; patchers with the key refuse the release");
+}
+
+// `what` is what was checked ("7 of 7 listed files and patcher 1.0.6.0"), or
+// empty when the list was not usable.
+void VerifyRun::Summarize(const std::string& what) {
+    progress.Clear();
+    if (options.quiet) return;
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    char timing[64];
+    std::snprintf(timing, sizeof timing, "%.2f s", seconds);
+    if (what.empty()) {
+        out << "No usable patch list at " << options.baseUrl;
+    } else {
+        out << "Checked " << what << " at " << options.baseUrl << ": " << FormatBytes(bytesFetched) << " in "
+            << timing;
+        if (seconds > 0) out << " (" << FormatBytes(static_cast<uint64_t>(bytesFetched / seconds)) << "/s)";
+    }
+    if (problems == 0) {
+        out << "; all match.\n";
+    } else {
+        out << "; " << problems << " problem" << (problems == 1 ? "" : "s") << ".\n";
+    }
+    out << std::flush;
+}
+
+bool VerifyRun::Run() {
+    if (!fetch.Ready()) {
+        Report("vorlen-publish", fetch.ErrorText());
+        return false;
+    }
+    std::string keyError;
+    if (!options.publicKey.empty() && !signingKey.LoadPublic(options.publicKey, keyError)) {
+        Report("--public-key", keyError);
+        return false;
+    }
+    std::string listText;
+    if (!FetchList(listText)) {
+        Summarize("");
+        return false;
+    }
+    if (!options.publicKey.empty()) {
+        Digest listHash(Digest::Kind::Sha256);
+        listHash.Update(listText.data(), listText.size());
+        CheckSignature(kPatchListName.utf8, listHash.Finish());
+    }
+    const std::vector<PatchFile> entries = ParsePatchList(listText);
+    if (!options.localFolder.empty()) CheckAgainstFolderList(listText, entries.size());
+
+    // The patcher refuses a list that names no file or any path outside the
+    // game folder, before it fetches anything: so does this.
+    bool usable = !entries.empty();
+    if (entries.empty()) Report(kPatchListName.utf8, "names no files; the patcher calls it empty or damaged");
+    for (const PatchFile& entry : entries) {
+        if (IsSafeListPath(entry.path)) continue;
+        Report(kPatchListName.utf8, "names the unsafe path '" + PrintableName(entry.path) + "'; the patcher refuses the list");
+        usable = false;
+    }
+    if (!usable) {
+        Summarize("");
+        return false;
+    }
+
+    filesListed = entries.size();
+    for (const PatchFile& entry : entries) listedBytes += entry.size;
+    ShowProgress(true);
+
+    const bool patcherPublished = CheckPatcher();
+    for (const PatchFile& entry : entries) {
+        Expected expected;
+        expected.known = true;
+        expected.size = entry.size;
+        expected.md5 = entry.md5;
+        expected.source = "listed";
+        const uint64_t doneBefore = listedBytesDone;
+        CheckFile(entry.path, expected, FileKind::Game);
+        // Whatever arrived, the progress moves on by the listed size.
+        listedBytesDone = doneBefore + entry.size;
+        ++filesChecked;
+        ShowProgress(false);
+    }
+    ShowProgress(true);
+
+    std::string what = std::to_string(filesChecked) + " listed file" + (filesChecked == 1 ? "" : "s");
+    if (!patcherPublished) {
+        what += " (no patcher published)";
+    } else {
+        what += publishedVersion.empty() ? " and the patcher" : " and patcher " + publishedVersion;
+    }
+    Summarize(what);
+    return problems == 0;
+}
+
+}  // namespace
+
+bool Verify(const VerifyOptions& options, std::ostream& out, std::ostream& err) {
+    VerifyRun run(options, out, err);
+    return run.Run();
+}
