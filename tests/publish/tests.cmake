@@ -9,7 +9,8 @@ add_test(NAME publish_native_build
 set_tests_properties(publish_native_build PROPERTIES FIXTURES_SETUP publish_native TIMEOUT 900)
 
 foreach(suite Md5 ListPathRules FoldCaseKey NameCollisions ListLine PatcherVersion ServerUrl PublishRecord
-              AsciiLowerCase Hex Utf8Validation Utf8Decoding Utf8Encoding Utf16ToUtf8 PrintableName
+              AsciiLowerCase Hex Base64 ReleaseStatement StatementTime StatementKeyId Utf8Validation
+              Utf8Decoding Utf8Encoding Utf16ToUtf8 PrintableName
               Utf8ToWideConversion WideToUtf8Conversion)
   add_test(NAME publish_unit.${suite}
            COMMAND ${VORLEN_NATIVE_PUBLISH}/publish_unit_tests --gtest_filter=${suite}.*)
