@@ -83,7 +83,8 @@ std::string ListPathProblem(const std::string& path) {
         if (rootName == FoldCaseKey(reserved)) return "the name is the patcher's or the server's own file";
     }
     if (!IsSafeListPath(path)) {
-        return "the patcher refuses this path (it leaves the game folder, names a device or begins with the patcher's release record)";
+        return "the patcher refuses this path (it leaves the game folder, names a device or begins with the "
+               "patcher's release record)";
     }
     return "";
 }
