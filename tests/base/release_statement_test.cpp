@@ -145,25 +145,6 @@ TEST(ReleaseStatement, RefusesAnythingButTheOneForm) {
     EXPECT_FALSE(Parses(many + signatureLine));
 }
 
-TEST(ReleaseStatement, FieldsThatCannotBeWrittenAreNamed) {
-    ReleaseStatement statement;
-    std::string problem;
-    ASSERT_TRUE(ParseReleaseStatement(kStatement, statement, problem));
-    ReleaseStatement broken = statement;
-    broken.release = 0;
-    EXPECT_NE(StatementFieldProblem(broken), "");
-    broken = statement;
-    broken.patcherVersion = "1.0.6.0 beta";
-    EXPECT_NE(StatementFieldProblem(broken), "");
-    broken = statement;
-    broken.listSha256.pop_back();
-    EXPECT_NE(StatementFieldProblem(broken), "");
-    broken = statement;
-    broken.hasPatcher = false;
-    broken.patcherSize = 0;  // ignored without a patcher
-    EXPECT_EQ(StatementFieldProblem(broken), "");
-}
-
 TEST(StatementTime, OneExactUtcFormWithRealDates) {
     const std::pair<int64_t, const char*> pairs[] = {{0, "1970-01-01T00:00:00Z"},
                                                      {951782400, "2000-02-29T00:00:00Z"},

@@ -185,16 +185,6 @@ class KeyedUpdate(SignedRelease):
             with open(listing, "wb") as f:
                 f.write(b"\n".join(lines))
 
-        def statement_of_another_release():
-            other_game = os.path.join(self.work, "other-game")
-            other = os.path.join(self.work, "other-release")
-            os.makedirs(other_game, exist_ok=True)
-            with open(os.path.join(other_game, "a.txt"), "w") as f:
-                f.write("another release\n")
-            subprocess.run([PUBLISH, "--quiet", other_game, other], check=True, timeout=60)
-            sign_release(other, 7, [self.key()])
-            shutil.copy(os.path.join(other, "patchlist.txt.sig"), statement)
-
         def drop_statement():
             os.remove(statement)
 
@@ -210,8 +200,6 @@ class KeyedUpdate(SignedRelease):
         list_refused = self.accepted() + start[7:10] + [f"Patchlist pobrany, rozmiar: {len(self.list_text)} bajtów",
                                                         LIST_MISMATCH]
         cases = ((another_list, list_refused, 200, b"release 1\n"),
-                 (statement_of_another_release, self.accepted(7) + start[7:11] + [LIST_MISMATCH], 200,
-                  b"release 7\n"),
                  (drop_statement, ["Sprawdzanie podpisu wydania...", STATEMENT_REFUSED + ": HTTP Error: 404"], 404,
                   None),
                  (cut_statement, ["Sprawdzanie podpisu wydania...", STATEMENT_REFUSED + ": plik jest uszkodzony"],

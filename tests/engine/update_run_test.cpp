@@ -11,7 +11,6 @@
 #include "base/unique_handle.h"
 #include "base/names_and_limits.h"
 #include "engine/patcher.h"
-#include "selfupdate/self_update.h"
 #include "tests/support/patcher_access.h"
 #include "support/test_signing.h"
 #include "support/test_support.h"
@@ -325,7 +324,6 @@ protected:
     TestSigningKey key;
     int64_t now = 1798761599 - 3600;  // an hour before 2026-12-31T23:59:59Z
     size_t seen = 0;
-    const std::wstring staging = OwnExecutablePath() + L".new";
 };
 
 TEST_F(KeyedRunTest, StatementComesFirstAndItsReleaseBecomesTheFloor) {
@@ -371,115 +369,15 @@ TEST_F(KeyedRunTest, StatementComesFirstAndItsReleaseBecomesTheFloor) {
     EXPECT_FALSE(FileExists(L"vorlen-release.dat.tmp"));
 }
 
-TEST_F(KeyedRunTest, ExpiredStatementIsRefusedAfterADayOfGrace) {
+TEST_F(KeyedRunTest, StatementOver4KiBIsRefusedUnread) {
     PublishList({Publish("a.bin", "a")});
-    ReleaseStatement statement = ReleaseOfServedList(1);
-    statement.hasExpiry = true;
-    statement.expires = 1798761599;
-    PutStatement(statement);
-
-    now = statement.expires + 2 * 24 * 3600;
+    served.Put("patchlist.txt.sig", Signed(ReleaseOfServedList(3), {&key}) + std::string(kLargestReleaseStatement, '#'));
     Run();
     EXPECT_EQ(patcher->GetPhase(), UpdatePhase::Error);
-    EXPECT_EQ(Status(), L"Podpis wydania wygasł - sprawdź datę i godzinę w systemie");
-    EXPECT_EQ(RunLog().back(), L"BŁĄD: Podpis wydania wygasł (ważny do 2026-12-31T23:59:59Z, teraz 2027-01-02T23:59:59Z)");
+    EXPECT_EQ(Status(), L"Podpis wydania jest nieprawidłowy");
+    EXPECT_EQ(RunLog().back(), L"BŁĄD: Nieprawidłowy podpis wydania: Odpowiedź serwera jest zbyt duża (ponad 4 KiB)");
     EXPECT_EQ(NewRequests(), std::vector<std::string>({"patchlist.txt.sig"}));
     EXPECT_FALSE(FileExists(L"vorlen-release.dat"));
-
-    now = statement.expires + 12 * 3600;
-    Run();
-    EXPECT_EQ(patcher->GetPhase(), UpdatePhase::Completed);
-    std::vector<std::wstring> log = RunLog();
-    EXPECT_NE(std::find(log.begin(), log.end(),
-                        L"Podpis wydania poprawny: wydanie 1, klucz " + Utf8(key.Public().id) +
-                            L", ważny do 2026-12-31T23:59:59Z"),
-              log.end());
-}
-
-TEST_F(KeyedRunTest, StatementThatIsMissingBrokenForeignOrTooLargeEndsTheRunAtOnce) {
-    PublishList({Publish("a.bin", "a")});
-    TestSigningKey stranger;
-    const std::string good = Signed(ReleaseOfServedList(3), {&key});
-    const std::pair<std::string, std::wstring> cases[] = {
-        {"", L": HTTP Error: 404"},
-        {good.substr(0, good.size() - 2), L": plik jest uszkodzony"},
-        {Signed(ReleaseOfServedList(3), {&stranger}), L": żaden podpis nie pasuje do kluczy patchera"},
-        {good + std::string(kLargestReleaseStatement, '#'), L": Odpowiedź serwera jest zbyt duża (ponad 4 KiB)"},
-    };
-    for (const auto& served_ : cases) {
-        if (served_.first.empty()) {
-            DeleteFileW((served.path + L"\\patchlist.txt.sig").c_str());
-        } else {
-            served.Put("patchlist.txt.sig", served_.first);
-        }
-        Run();
-        EXPECT_EQ(patcher->GetPhase(), UpdatePhase::Error);
-        EXPECT_EQ(Status(), L"Podpis wydania jest nieprawidłowy");
-        EXPECT_EQ(RunLog().back(), L"BŁĄD: Nieprawidłowy podpis wydania" + served_.second);
-        EXPECT_EQ(NewRequests(), std::vector<std::string>({"patchlist.txt.sig"}));
-    }
-    EXPECT_FALSE(FileExists(L"a.bin"));
-    EXPECT_FALSE(FileExists(L"vorlen-release.dat"));
-}
-
-TEST_F(KeyedRunTest, ListOtherThanTheSignedOneIsRefusedBeforeAnyFileIsTouched) {
-    PublishList({Publish("a.bin", "a")});
-    PutStatement(ReleaseOfServedList(2));
-    PublishList({Publish("a.bin", "b")});  // the same size, another release's list
-    WriteBytes(L"a.bin", "x");
-    Run();
-    EXPECT_EQ(patcher->GetPhase(), UpdatePhase::Error);
-    EXPECT_EQ(Status(), L"Lista plików nie zgadza się z podpisanym wydaniem");
-    EXPECT_EQ(RunLog().back(), L"BŁĄD: Lista plików nie zgadza się z podpisanym wydaniem");
-    EXPECT_EQ(NewRequests(), std::vector<std::string>({"patchlist.txt.sig", "patcher_version.txt", "patchlist.txt"}));
-    EXPECT_EQ(ReadBytes(L"a.bin"), "x");
-    EXPECT_EQ(ReadBytes(L"vorlen-release.dat"), "release 2\n") << "the statement itself was good";
-}
-
-TEST_F(KeyedRunTest, NewPatcherOnlyAsTheStatementNamesIt) {
-    PublishList({Publish("a.bin", "a")});
-    const std::string exe = "MZ" + PatternBytes(30000, 6);
-    served.Put("patcher_version.txt", NextVersionText() + "\n");
-    served.Put("Vorlen-Patcher.exe", exe);
-
-    // A newer version that the statement does not sign: the game files are still updated.
-    PutStatement(ReleaseOfServedList(1));
-    Run();
-    EXPECT_EQ(patcher->GetPhase(), UpdatePhase::Completed);
-    std::vector<std::wstring> log = RunLog();
-    ASSERT_GE(log.size(), 7u);
-    EXPECT_EQ(log[5], L"BŁĄD: Wersja patchera nie jest podpisana");
-    EXPECT_EQ(log[6], L"Patcher aktualny");
-    EXPECT_EQ(ReadBytes(L"a.bin"), "a");
-    EXPECT_EQ(NewRequests(), std::vector<std::string>({"patchlist.txt.sig", "patcher_version.txt", "patchlist.txt",
-                                                       "a.bin"}));
-
-    // Another release's version text, or another executable under the signed
-    // version: the run ends, nothing is staged or started.
-    const std::string list = ReadBytes(served.path + L"\\patchlist.txt");
-    PutStatement(StatementFor(2, list, NextVersionText(), exe));
-    served.Put("patcher_version.txt", VORLEN_VERSION_TEXT "\n");
-    Run();
-    EXPECT_EQ(patcher->GetPhase(), UpdatePhase::Error);
-    EXPECT_EQ(Status(), L"Wersja patchera nie zgadza się z podpisanym wydaniem");
-    EXPECT_EQ(RunLog().back(), L"BŁĄD: Wersja patchera nie zgadza się z podpisanym wydaniem");
-    EXPECT_EQ(NewRequests(), std::vector<std::string>({"patchlist.txt.sig", "patcher_version.txt"}));
-
-    served.Put("patcher_version.txt", " " + NextVersionText() + "\r\n");
-    std::string other = exe;
-    other[20000] ^= 1;
-    served.Put("Vorlen-Patcher.exe", other);
-    Run();
-    EXPECT_EQ(patcher->GetPhase(), UpdatePhase::Error);
-    EXPECT_EQ(Status(), L"Nowa wersja patchera nie zgadza się z podpisanym wydaniem");
-    log = RunLog();
-    ASSERT_GE(log.size(), 2u);
-    EXPECT_EQ(std::vector<std::wstring>(log.end() - 2, log.end()),
-              std::vector<std::wstring>({L"Dostępna nowa wersja patchera - aktualizacja",
-                                         L"BŁĄD: Nowa wersja patchera nie zgadza się z podpisanym wydaniem"}));
-    EXPECT_EQ(NewRequests(), std::vector<std::string>({"patchlist.txt.sig", "patcher_version.txt",
-                                                       "Vorlen-Patcher.exe"}));
-    EXPECT_FALSE(FileExists(staging));
 }
 
 TEST_F(KeyedRunTest, RecordThatCannotBeReadOrWrittenIsLoggedAndTheRunGoesOn) {
