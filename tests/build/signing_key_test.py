@@ -68,7 +68,8 @@ class SigningKeyHeader(unittest.TestCase):
         for keys, complaint in (((p384,), "is not an ECDSA P-256 public key"),
                                 ((public, rsa), "is not an ECDSA P-256 public key"),
                                 ((private,), "openssl cannot read"), ((missing,), "does not exist"),
-                                ((public, second, public), "is given twice")):
+                                ((public, second, public), "is given twice"),
+                                (("p256.pem",), "give each key's full path")):
             with self.subTest(keys):
                 text, messages = self.source_for(*keys)
                 self.assertIsNone(text)
