@@ -25,8 +25,8 @@ struct AsciiName {
 constexpr AsciiName kPatchListName("patchlist.txt");
 constexpr AsciiName kVersionFileName("patcher_version.txt");
 constexpr AsciiName kPatcherExeName("Vorlen-Patcher.exe");
-// A signed release has each of the list and the executable signed in a file of
-// its name plus this.
+// A signed release's statement (base/release_statement.h) is served under the
+// list's name plus this.
 constexpr AsciiName kSignatureSuffix(".sig");
 
 // Written in the game folder: the log, a game file's download (its path plus
@@ -34,12 +34,18 @@ constexpr AsciiName kSignatureSuffix(".sig");
 constexpr AsciiName kLogFileName("patcher.log");
 constexpr AsciiName kDownloadSuffix(".tmp");
 constexpr AsciiName kNewPatcherSuffix(".new");
+// A patcher that checks signed releases keeps here the highest release number
+// it has accepted, so that an older signed release cannot be served to it again.
+// A patch list may not name it, nor any name that begins with it (the patcher
+// writes it through a temporary file of its name plus kDownloadSuffix).
+constexpr AsciiName kReleaseStateFileName("vorlen-release.dat");
 
 // The patcher reads the patch list and the version file into memory and
 // refuses either beyond this size.
 constexpr size_t kLargestServerText = 16u * 1024u * 1024u;
-// A signature file is 64 bytes; the patcher refuses one beyond this size.
-constexpr size_t kLargestSignatureFile = 1024u;
+// A release statement is a few hundred bytes; neither the patcher nor the
+// publishing tool takes one beyond this size.
+constexpr size_t kLargestReleaseStatement = 4096u;
 
 // A list's size field is an unsigned 32-bit number: a listed file is smaller
 // than 4 GiB.

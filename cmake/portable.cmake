@@ -6,7 +6,9 @@ include_guard(GLOBAL)
 
 set(VORLEN_PORTABLE_ROOT ${CMAKE_CURRENT_LIST_DIR}/..)
 add_library(vorlen_portable STATIC
+  ${VORLEN_PORTABLE_ROOT}/base/base64.cpp
   ${VORLEN_PORTABLE_ROOT}/base/hex.cpp
+  ${VORLEN_PORTABLE_ROOT}/base/release_statement.cpp
   ${VORLEN_PORTABLE_ROOT}/base/text.cpp
   ${VORLEN_PORTABLE_ROOT}/engine/download_progress.cpp
   ${VORLEN_PORTABLE_ROOT}/engine/local_path.cpp

@@ -8,7 +8,15 @@
 Patcher::Patcher(const PatcherConfig& config)
     : config(config),
       tickSource([] { return static_cast<uint64_t>(GetTickCount64()); }),
-      fileDigest(ComputeFileMd5) {
+      fileDigest(ComputeFileMd5),
+      signingKeys(CompiledSigningKeys()),
+      utcClock([] {
+          FILETIME now = {};
+          GetSystemTimeAsFileTime(&now);
+          const uint64_t ticks = (static_cast<uint64_t>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
+          // 100-ns ticks since 1601 to seconds since 1970.
+          return static_cast<int64_t>(ticks / 10000000u) - 11644473600;
+      }) {
     http.StopAlsoOn(cancelRequested);
 }
 

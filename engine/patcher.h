@@ -9,8 +9,10 @@
 #include <vector>
 
 #include "app/patcher_config.h"
+#include "base/release_statement.h"
 #include "engine/file_digest.h"
 #include "engine/patch_list.h"
+#include "engine/signing_keys.h"
 #include "engine/update_state.h"
 #include "net/http_client.h"
 
@@ -46,10 +48,15 @@ private:
     bool DownloadSelfUpdate();
     // The log line of a file transfer that asks again for what it is missing.
     static void LogResumedTransfer(uint32_t offset, uint32_t attempt);
-    bool CheckListSignature(const std::string& listText, UpdateState& state);
-    // False deletes the staged executable; `reason` then holds the client's text
-    // when the signature could not be fetched.
-    bool CheckPatcherSignature(std::wstring& reason);
+    // Keyed builds: fetches the release statement and takes it, or ends the run.
+    bool AcceptSignedRelease(UpdateState& state);
+    // Keyed builds: the staged executable is the one the accepted statement
+    // names; false deletes it. True without keys.
+    bool CheckStagedPatcher();
+    enum class PublishedPatcher { Current, Staged, Refused };
+    // The version check and the download; Refused (keyed builds) when the
+    // version text is not the one the accepted statement signs.
+    PublishedPatcher CheckPublishedPatcher();
     void RunStages();
     // The self-update step of a run; false when it ended the run.
     bool RunSelfUpdateStep(UpdateState& state);
@@ -90,6 +97,17 @@ private:
     // transfer; empty unless a test places a Close in that moment.
     std::function<void()> beforeFileTransfer;
     CryptoProviderKeepAlive cryptoProvider;
-    // The version file's trimmed text, which the new executable's signature covers.
+    // The version file's trimmed text.
     std::string publishedVersion;
+    // The publishers' keys releases must be signed with; empty: releases are not
+    // signed, and nothing about them is fetched or logged.
+    std::vector<PublisherKey> signingKeys;
+    // Seconds since 1970 (UTC), the time a statement's expiry is compared with;
+    // tests may replace it.
+    std::function<int64_t()> utcClock;
+    // The statement the current run accepted (keyed builds).
+    ReleaseStatement release;
+    // The highest release number this process accepted: the floor still holds
+    // when the game folder's record cannot be written.
+    uint64_t acceptedRelease = 0;
 };

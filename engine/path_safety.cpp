@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "base/ascii_case.h"
+#include "base/names_and_limits.h"
 #include "base/text.h"
 
 namespace {
@@ -50,6 +51,7 @@ bool IsSafeListPath(const std::string& path) {
     if (!IsValidUtf8(path)) return false;
 
     size_t begin = 0;
+    bool inRoot = true;
     while (begin <= path.size()) {
         size_t end = begin;
         while (end < path.size() && !IsSeparator(path[end])) ++end;
@@ -57,6 +59,13 @@ bool IsSafeListPath(const std::string& path) {
         if (!name.empty() && name != ".") {
             if (IsDotsAndBlanksOnly(name)) return false;
             if (IsReservedDeviceName(name)) return false;
+            // The release record, as a file or a folder, and its temporary file;
+            // "vorlen-release.dat." is the same file on Windows.
+            if (inRoot && AsciiLower(name).compare(0, sizeof kReleaseStateFileName.utf8 - 1,
+                                                   kReleaseStateFileName.utf8) == 0) {
+                return false;
+            }
+            inRoot = false;
         }
         begin = end + 1;
     }

@@ -2,42 +2,9 @@
 
 #include <vector>
 
-#include "engine/signing_key.h"
-
 namespace {
 
 bool Succeeded(NTSTATUS status) { return status >= 0; }
-
-bool VerifyMessage(const std::string& publicKey, const std::string& versionPart, bool withVersion,
-                   const std::wstring* filePath, const std::string* bytes,
-                   const std::string& signature) {
-    if (signature.size() != kSignatureBytes) return false;
-    ReleaseSignatureKey key;
-    if (!key.Import(publicKey)) return false;
-    Sha256 hash;
-    if (!hash.Start()) return false;
-    if (withVersion) {
-        const char zero = 0;
-        if (!hash.Add(versionPart.data(), versionPart.size()) || !hash.Add(&zero, 1)) return false;
-    }
-    if (bytes != nullptr && !hash.Add(bytes->data(), bytes->size())) return false;
-    if (filePath != nullptr) {
-        UniqueFile file(CreateFileW(filePath->c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                    OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
-        if (!file) return false;
-        std::vector<char> buffer(64 * 1024);
-        for (;;) {
-            DWORD read = 0;
-            if (!ReadFile(file.Get(), buffer.data(), static_cast<DWORD>(buffer.size()), &read, nullptr)) {
-                return false;
-            }
-            if (read == 0) break;
-            if (!hash.Add(buffer.data(), read)) return false;
-        }
-    }
-    const std::string digest = hash.Finish();
-    return !digest.empty() && key.VerifyDigest(digest, signature);
-}
 
 }  // namespace
 
@@ -100,17 +67,42 @@ bool ReleaseSignatureKey::VerifyDigest(const std::string& digest, const std::str
     return status == 0;
 }
 
-std::string CompiledSigningKey() {
-    if (!kReleasesSigned) return std::string();
-    return std::string(reinterpret_cast<const char*>(kSigningPublicKey), sizeof kSigningPublicKey);
+std::string Sha256OfBytes(const std::string& bytes) {
+    Sha256 hash;
+    if (!hash.Start() || !hash.Add(bytes.data(), bytes.size())) return std::string();
+    return hash.Finish();
 }
 
-bool VerifyListSignature(const std::string& publicKey, const std::string& listBytes,
-                         const std::string& signature) {
-    return VerifyMessage(publicKey, std::string(), false, nullptr, &listBytes, signature);
+bool Sha256OfFile(const std::wstring& path, std::string& digest, uint64_t& size) {
+    digest.clear();
+    size = 0;
+    UniqueFile file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    Sha256 hash;
+    if (!file || !hash.Start()) return false;
+    std::vector<char> buffer(64 * 1024);
+    uint64_t total = 0;
+    for (;;) {
+        DWORD read = 0;
+        if (!ReadFile(file.Get(), buffer.data(), static_cast<DWORD>(buffer.size()), &read, nullptr)) return false;
+        if (read == 0) break;
+        if (!hash.Add(buffer.data(), read)) return false;
+        total += read;
+    }
+    digest = hash.Finish();
+    size = total;
+    return !digest.empty();
 }
 
-bool VerifyPatcherSignature(const std::string& publicKey, const std::string& versionText,
-                            const std::wstring& exePath, const std::string& signature) {
-    return VerifyMessage(publicKey, versionText, true, &exePath, nullptr, signature);
+std::string StatementSignedBy(const ReleaseStatement& statement, const std::vector<PublisherKey>& keys) {
+    const std::string digest = Sha256OfBytes(StatementSignedBytes(statement));
+    if (digest.empty()) return std::string();
+    for (const StatementSignature& line : statement.signatures) {
+        for (const PublisherKey& candidate : keys) {
+            if (candidate.id != line.keyId) continue;
+            ReleaseSignatureKey key;
+            if (key.Import(candidate.point) && key.VerifyDigest(digest, line.signature)) return candidate.id;
+        }
+    }
+    return std::string();
 }

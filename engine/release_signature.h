@@ -3,10 +3,14 @@
 #include <windows.h>
 #include <bcrypt.h>
 
+#include <cstdint>
 #include <string>
+#include <vector>
 
+#include "base/release_statement.h"
 #include "base/unique_handle.h"
 #include "engine/cng_calls.h"
+#include "engine/signing_keys.h"
 
 // Releases can be signed by their publisher: ECDSA P-256 over SHA-256, checked
 // with Windows' own CNG (Windows 7 and later). A public key is the 64-byte X‖Y of
@@ -60,16 +64,13 @@ private:
     UniqueBCryptKey key;
 };
 
-// The key compiled in with -DVORLEN_SIGNING_PUBLIC_KEY; empty when releases are
-// not signed (no signature is fetched or checked then).
-std::string CompiledSigningKey();
+// SHA-256 of bytes in memory; empty on failure.
+std::string Sha256OfBytes(const std::string& bytes);
 
-// The list's signature covers its bytes exactly as served.
-bool VerifyListSignature(const std::string& publicKey, const std::string& listBytes,
-                         const std::string& signature);
+// SHA-256 and size of a file, read in pieces; false when it cannot be read.
+bool Sha256OfFile(const std::wstring& path, std::string& digest, uint64_t& size);
 
-// The executable's signature covers the trimmed version text, one zero byte and
-// the executable's bytes, so a signed executable is only good under its own
-// version number. False also when the file cannot be read.
-bool VerifyPatcherSignature(const std::string& publicKey, const std::string& versionText,
-                            const std::wstring& exePath, const std::string& signature);
+// The id of one of `keys` whose signature line in the statement verifies over
+// its signed bytes; empty when none does. Lines that name no key of ours are
+// skipped: a release signed for other patchers as well is still ours.
+std::string StatementSignedBy(const ReleaseStatement& statement, const std::vector<PublisherKey>& keys);

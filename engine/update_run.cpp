@@ -8,7 +8,8 @@
 #include "engine/path_safety.h"
 #include "engine/patcher.h"
 #include "engine/process_name.h"
-#include "engine/release_signature.h"
+#include "engine/release_check.h"
+#include "engine/release_record.h"
 #include "base/names_and_limits.h"
 #include "base/text.h"
 #include "selfupdate/self_update.h"
@@ -56,25 +57,60 @@ void Patcher::EndInError(const std::wstring& logLine, const std::wstring& text, 
     }
 }
 
-// A build with a signing key accepts only a list whose signature, fetched right
-// after it, verifies over its bytes as served; then the list's digests vouch for
-// every game file. Without a key nothing is fetched and nothing is logged.
-bool Patcher::CheckListSignature(const std::string& listText, UpdateState& state) {
-    const std::string key = CompiledSigningKey();
-    if (key.empty()) return true;
-    std::string signature;
+// A keyed build takes a release only through its statement, fetched before
+// anything else: signed by one of the compiled-in keys, not older than the
+// highest release accepted before, not expired. The number is recorded before
+// any file is installed. Without keys nothing is fetched and nothing is logged.
+bool Patcher::AcceptSignedRelease(UpdateState& state) {
+    Logger::Write(L"Sprawdzanie podpisu wydania...");
+    state.status = L"Sprawdzanie podpisu wydania...";
+    PublishProgress(state);
     const std::wstring url = config.serverUrl + L"/" + config.patchListFile + kSignatureSuffix.wide;
-    const bool fetched = http.DownloadToMemory(url, signature, kLargestSignatureFile);
-    if (!fetched || !VerifyListSignature(key, listText, signature)) {
-        Logger::Write(L"BŁĄD: Nieprawidłowy podpis listy plików" +
-                      (fetched ? std::wstring() : L": " + http.ErrorText()));
-        SetPhase(UpdatePhase::Error);
-        SetLastError(L"Podpis listy plików jest nieprawidłowy");
-        state.status = LastError();
-        PublishProgress(state);
+    std::string text;
+    const bool fetched = http.DownloadToMemory(url, text, kLargestReleaseStatement, HttpClient::OnStop::Stop);
+    if (cancelRequested.load()) {
+        EndCancelled(L"Anulowano przez użytkownika", state);
         return false;
     }
-    Logger::Write(L"Podpis listy plików poprawny");
+    const std::wstring recordPath = kReleaseStateFileName.wide;
+    uint64_t recorded = 0;
+    if (ReadReleaseRecord(recordPath, recorded) == ReleaseRecord::Unreadable) {
+        Logger::Write(L"BŁĄD: Plik " + recordPath + L" jest nieczytelny - pominięto");
+    }
+    const uint64_t floor = recorded > acceptedRelease ? recorded : acceptedRelease;
+    const int64_t now = utcClock();
+    const ReleaseCheck check = fetched ? CheckReleaseStatement(text, signingKeys, floor, now) : ReleaseCheck();
+    const ReleaseStatement& statement = check.statement;
+    if (!fetched || check.verdict == ReleaseVerdict::Malformed || check.verdict == ReleaseVerdict::Unsigned) {
+        std::wstring reason = L": " + http.ErrorText();
+        if (fetched) {
+            reason = check.verdict == ReleaseVerdict::Malformed ? L": plik jest uszkodzony"
+                                                                : L": żaden podpis nie pasuje do kluczy patchera";
+        }
+        EndInError(L"BŁĄD: Nieprawidłowy podpis wydania" + reason, L"Podpis wydania jest nieprawidłowy");
+        return false;
+    }
+    if (check.verdict == ReleaseVerdict::Older) {
+        EndInError(L"BŁĄD: Wydanie starsze niż zainstalowane (" + std::to_wstring(statement.release) + L" < " +
+                       std::to_wstring(floor) + L")",
+                   L"Serwer podaje starsze wydanie niż zainstalowane");
+        return false;
+    }
+    if (check.verdict == ReleaseVerdict::Expired) {
+        EndInError(L"BŁĄD: Podpis wydania wygasł (ważny do " + Utf8ToWide(FormatStatementTime(statement.expires)) +
+                       L", teraz " + Utf8ToWide(FormatStatementTime(now)) + L")",
+                   L"Podpis wydania wygasł - sprawdź datę i godzinę w systemie");
+        return false;
+    }
+    Logger::Write(L"Podpis wydania poprawny: wydanie " + std::to_wstring(statement.release) + L", klucz " +
+                  Utf8ToWide(check.keyId) +
+                  (statement.hasExpiry ? L", ważny do " + Utf8ToWide(FormatStatementTime(statement.expires))
+                                       : std::wstring()));
+    release = statement;
+    if (statement.release > acceptedRelease) acceptedRelease = statement.release;
+    if (statement.release > recorded && !WriteReleaseRecord(recordPath, statement.release)) {
+        Logger::Write(L"BŁĄD: Nie można zapisać pliku " + recordPath);
+    }
     return true;
 }
 
@@ -87,17 +123,23 @@ void Patcher::EndCancelled(const std::wstring& logLine, UpdateState& state) {
 
 // A Close at any point of this step ends the run as a cancel: nothing more is
 // fetched, nothing is started, and a staged executable is deleted unchecked.
-// Otherwise a staged executable reaches the hand-over only through its
-// signature check.
+// Otherwise a staged executable reaches the hand-over only through its check
+// against the accepted release (keyed builds).
 bool Patcher::RunSelfUpdateStep(UpdateState& state) {
     const std::wstring stagingPath = OwnExecutablePath() + kNewPatcherSuffix.wide;
     Logger::Write(L"Sprawdzanie wersji patchera...");
     state.status = L"Sprawdzanie wersji patchera...";
     PublishProgress(state);
-    const bool staged = CheckSelfUpdate();
+    const PublishedPatcher published = CheckPublishedPatcher();
+    const bool staged = published == PublishedPatcher::Staged;
     if (cancelRequested.load()) {
         if (staged) DeleteFileW(stagingPath.c_str());
         EndCancelled(L"Anulowano przez użytkownika", state);
+        return false;
+    }
+    if (published == PublishedPatcher::Refused) {
+        EndInError(L"BŁĄD: Wersja patchera nie zgadza się z podpisanym wydaniem",
+                   L"Wersja patchera nie zgadza się z podpisanym wydaniem");
         return false;
     }
     if (!staged) {
@@ -113,18 +155,9 @@ bool Patcher::RunSelfUpdateStep(UpdateState& state) {
         EndCancelled(L"Aktualizacja patchera anulowana", state);
         return false;
     }
-    std::wstring reason;
-    if (!CheckPatcherSignature(reason)) {
-        if (cancelRequested.load()) {
-            EndCancelled(L"Aktualizacja patchera anulowana", state);
-            return false;
-        }
-        Logger::Write(L"BŁĄD: Nieprawidłowy podpis nowej wersji patchera" +
-                      (reason.empty() ? std::wstring() : L": " + reason));
-        SetPhase(UpdatePhase::Error);
-        SetLastError(L"Podpis nowej wersji patchera jest nieprawidłowy");
-        state.status = LastError();
-        PublishProgress(state);
+    if (!CheckStagedPatcher()) {
+        EndInError(L"BŁĄD: Nowa wersja patchera nie zgadza się z podpisanym wydaniem",
+                   L"Nowa wersja patchera nie zgadza się z podpisanym wydaniem");
         return false;
     }
     switch (ApplySelfUpdate(cancelRequested)) {
@@ -153,15 +186,19 @@ void Patcher::RunStages() {
         return;
     }
 
-    // The player's own proxy, looked up once per process before the first request.
+    // The player's own proxy, looked up once per process for the first request.
+    const bool keyed = !signingKeys.empty();
+    const std::wstring firstUrl = config.serverUrl + L"/" +
+                                  (keyed ? config.patchListFile + kSignatureSuffix.wide : config.versionFile);
     std::wstring proxy;
-    if (http.UseUserProxy(config.serverUrl + L"/" + config.versionFile, proxy)) {
+    if (http.UseUserProxy(firstUrl, proxy)) {
         Logger::Write(L"Serwer proxy: " + (proxy.empty() ? std::wstring(L"brak") : proxy));
         if (cancelRequested.load()) {
             EndCancelled(L"Anulowano przez użytkownika", state);
             return;
         }
     }
+    if (keyed && !AcceptSignedRelease(state)) return;
     if (!RunSelfUpdateStep(state)) return;
 
     Logger::Write(L"Pobieranie listy plików...");
@@ -178,7 +215,15 @@ void Patcher::RunStages() {
         return;
     }
     Logger::Write(L"Patchlist pobrany, rozmiar: " + std::to_wstring(listText.size()) + L" bajtów");
-    if (!CheckListSignature(listText, state)) return;
+    // The list's digests vouch for every game file; the statement vouches for the list.
+    if (keyed) {
+        if (!MatchesSignedBytes(listText, release.listSha256, release.listSize)) {
+            EndInError(L"BŁĄD: Lista plików nie zgadza się z podpisanym wydaniem",
+                       L"Lista plików nie zgadza się z podpisanym wydaniem");
+            return;
+        }
+        Logger::Write(L"Lista plików zgodna z podpisanym wydaniem");
+    }
 
     std::vector<PatchFile> files = ParsePatchList(listText);
     Logger::Write(L"Sparsowano plików: " + std::to_wstring(files.size()));

@@ -5,21 +5,16 @@
 #include "engine/release_signature.h"
 #include "selfupdate/self_update.h"
 
-// With a signing key compiled in, the staged executable must carry the
-// publisher's signature over the version it was announced under; one that does
-// not is deleted before anything could start it. Without a key: true, unasked.
-bool Patcher::CheckPatcherSignature(std::wstring& reason) {
-    reason.clear();
-    const std::string key = CompiledSigningKey();
-    if (key.empty()) return true;
+// With signing keys compiled in, the staged executable must be exactly the one
+// the accepted statement names, by size and SHA-256; one that is not is deleted
+// before anything could start it. Without keys: true, unchecked.
+bool Patcher::CheckStagedPatcher() {
+    if (signingKeys.empty()) return true;
     const std::wstring stagingPath = OwnExecutablePath() + kNewPatcherSuffix.wide;
-    std::string signature;
-    const std::wstring url = config.serverUrl + L"/" + kPatcherExeName.wide + kSignatureSuffix.wide;
-    // A Close stops the fetch; the run then ends as cancelled.
-    const bool fetched =
-        http.DownloadToMemory(url, signature, kLargestSignatureFile, HttpClient::OnStop::Stop);
-    if (!fetched) reason = http.ErrorText();
-    const bool good = fetched && VerifyPatcherSignature(key, publishedVersion, stagingPath, signature);
+    std::string digest;
+    uint64_t size = 0;
+    const bool good = release.hasPatcher && Sha256OfFile(stagingPath, digest, size) &&
+                      size == release.patcherSize && digest == release.patcherSha256;
     if (!good) DeleteFileW(stagingPath.c_str());
     return good;
 }

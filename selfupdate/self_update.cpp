@@ -94,20 +94,32 @@ SelfUpdateStart ApplySelfUpdate(const std::atomic<bool>& cancelRequested) {
     return SelfUpdateStart::Started;
 }
 
-bool Patcher::CheckSelfUpdate() {
+bool Patcher::CheckSelfUpdate() { return CheckPublishedPatcher() == PublishedPatcher::Staged; }
+
+Patcher::PublishedPatcher Patcher::CheckPublishedPatcher() {
     std::string body;
     // A Close stops the fetch at its next block: nothing more is asked for then.
     if (!http.DownloadToMemory(config.serverUrl + L"/" + config.versionFile, body, HttpClient::kMaxMemoryBody,
                                HttpClient::OnStop::Stop)) {
-        return false;
+        return PublishedPatcher::Current;
     }
-    if (cancelRequested.load()) return false;
+    if (cancelRequested.load()) return PublishedPatcher::Current;
     std::string trimmed = TrimVersionText(body);
-    if (trimmed.empty()) return false;
+    if (trimmed.empty()) return PublishedPatcher::Current;
+    // Keyed builds: a version text beside a statement that signs another one
+    // belongs to another release.
+    const bool keyed = !signingKeys.empty();
+    if (keyed && release.hasPatcher && trimmed != release.patcherVersion) return PublishedPatcher::Refused;
 
     PatcherVersionNumber published = ScanVersion(Utf8ToWide(trimmed));
     PatcherVersionNumber own = ScanVersion(PatcherVersion);
-    if (!IsNewerVersion(published, own)) return false;
+    if (!IsNewerVersion(published, own)) return PublishedPatcher::Current;
+    if (keyed && !release.hasPatcher) {
+        // Nothing vouches for whatever executable the server has: the game files
+        // are still updated.
+        Logger::Write(L"BŁĄD: Wersja patchera nie jest podpisana");
+        return PublishedPatcher::Current;
+    }
     publishedVersion = trimmed;
 
     // The command line that swaps the executable needs the whole path; one that
@@ -115,9 +127,9 @@ bool Patcher::CheckSelfUpdate() {
     std::wstring command;
     if (!BuildReplacementCommand(OwnExecutablePath(), command)) {
         Logger::Write(L"BŁĄD: Ścieżka patchera jest zbyt długa - pominięto aktualizację patchera");
-        return false;
+        return PublishedPatcher::Current;
     }
-    return DownloadSelfUpdate();
+    return DownloadSelfUpdate() ? PublishedPatcher::Staged : PublishedPatcher::Current;
 }
 
 bool Patcher::DownloadSelfUpdate() {

@@ -4,4 +4,5 @@
 vorlen_add_test_program(base_tests
   ${CMAKE_CURRENT_LIST_DIR}/ascii_case_test.cpp
   ${CMAKE_CURRENT_LIST_DIR}/hex_test.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/release_statement_test.cpp
   ${CMAKE_CURRENT_LIST_DIR}/text_test.cpp)

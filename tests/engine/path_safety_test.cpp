@@ -44,6 +44,18 @@ TEST(ListPathSafety, MalformedUtf8IsRefused) {
     EXPECT_TRUE(IsSafeListPath("za\xC5\xBC\xC3\xB3\xC5\x82\xC4\x87.txt"));
 }
 
+TEST(ListPathSafety, ThePatchersReleaseRecordIsNeverAListedName) {
+    // Whatever Windows would open as the record, its temporary file, or a folder in its place.
+    for (const char* path : {"vorlen-release.dat", "VORLEN-Release.DAT", "./vorlen-release.dat",
+                             ".\\vorlen-release.dat", "vorlen-release.dat.", "vorlen-release.dat .",
+                             "vorlen-release.dat.tmp", "vorlen-release.dat/x.bin"}) {
+        EXPECT_FALSE(IsSafeListPath(path)) << path;
+    }
+    for (const char* path : {"data/vorlen-release.dat", "my-vorlen-release.dat", "vorlen-release.da"}) {
+        EXPECT_TRUE(IsSafeListPath(path)) << path;
+    }
+}
+
 TEST(ListPathSafety, EmptyOrFolderOnlyPathsAreRefused) {
     for (const char* path : {"", "data/", "data\\", "."}) EXPECT_FALSE(IsSafeListPath(path)) << path;
 }

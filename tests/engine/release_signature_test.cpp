@@ -4,112 +4,160 @@
 
 #include <string>
 
+#include "engine/release_check.h"
 #include "engine/release_signature.h"
+#include "support/test_signing.h"
 #include "support/test_support.h"
 
 using namespace testing_support;
 
 namespace {
 
-// A P-256 key pair made with openssl for these tests (the private half was
-// thrown away), a second unrelated public key, and two signatures by the first:
-// over kList, and over "1.0.6.0", a zero byte and ExeBytes().
-const std::string kPublisherKey(
-    "\x8f\xdd\xd0\xb8\x7c\xb3\xac\x5d\x94\x02\x51\x77\x72\xb8\x66\x18"
-    "\xab\x4c\x85\x22\x55\x97\xf1\xa9\x52\xbc\x38\xc4\x7d\xdc\x9c\x94"
-    "\x07\x65\x9c\x8b\x83\xee\x1a\xec\x38\x38\xa5\xc1\xc0\x39\x93\x62"
-    "\x34\x41\xa5\xc3\x32\xe3\xf5\xe6\x89\x23\xd8\x11\x6a\xac\x99\xc3", 64);
-const std::string kOtherKey(
-    "\x96\x25\x35\x69\xa6\x13\xd9\x53\x3b\xd5\xbf\x75\x03\x9d\x42\xda"
-    "\xc7\x25\x4f\xcc\x10\x41\x4f\xcb\x9c\xeb\xac\xf8\xbc\xeb\x2b\x4d"
-    "\xcd\x79\xac\x88\xd2\x9a\xcb\x5a\x5c\x05\x1a\x1d\x9e\x61\x3e\xb5"
-    "\xbb\x29\x69\xb6\x77\x46\x10\x63\x61\x2e\x77\x57\xed\x2a\xba\xf8", 64);
-const std::string kList =
-    "data/a.bin 0cc175b9c0f1b6a831c399e269772661 1\ndata/b.bin 900150983cd24fb0d6963f7d28e17f72 3\n";
-const std::string kListSignature(
-    "\x14\x97\xf3\x64\xea\x66\x53\x3a\x8e\x40\xcc\xda\xcb\x9f\x4a\xe0"
-    "\xc8\xb5\xf3\x10\xa3\x45\xf5\x3a\x97\x4a\x41\x43\x85\xc8\xa0\x04"
-    "\xef\x27\x78\xaa\x75\xee\x15\xa2\xb2\xdf\x4e\x88\x1e\x88\x10\xd6"
-    "\xb8\x15\xfc\x3a\xef\xcc\xaa\xb5\x73\xc4\x76\xab\x41\x38\x16\x1a", 64);
-const std::string kExeSignature(
-    "\x2f\x6f\xe1\xa2\xd2\x88\x88\x69\xc0\x15\x9d\x52\x02\x68\x02\xe5"
-    "\x4b\xd7\x07\x20\xd9\x12\xaa\xef\xd8\xea\xef\x47\x5e\xe2\x3c\x7c"
-    "\x93\x10\x5b\x24\x15\x88\x6a\x72\x3a\xb3\x6d\x4d\xd6\x9f\x1d\x11"
-    "\x0c\x1a\x20\xe2\xff\xc7\x76\xd2\xa7\xdc\x3f\xa3\x91\x81\xad\x10", 64);
+// A P-256 public key made with openssl for these tests (the private half was
+// thrown away), its id as openssl's DER gives it, a second unrelated key, and a
+// statement the first one signed with `openssl dgst -sha256 -sign`.
+const std::string kPublisherPoint(
+    "\xb6\x01\x64\xfb\x4d\x53\x9e\x64\xa9\x97\x98\x13\xde\x3e\x77\xc5"
+    "\xb6\xee\xff\x15\x50\x18\xaf\xd4\x6e\xf3\x2e\x5c\xf9\x48\x4c\x73"
+    "\xda\x60\x0d\xfe\x11\x03\x7c\x53\xa2\xc2\x74\xf9\xf2\x56\xce\x38"
+    "\x5b\x1a\xb0\x54\x59\xb9\x2c\x26\x45\x2d\x96\x07\xc5\x2c\xcd\xdd", 64);
+const PublisherKey kPublisher{"fe2992a81a456411", kPublisherPoint};
+const PublisherKey kOther{"3bf4263bb6875e42", std::string(
+    "\xc5\x58\x02\x2d\xa6\xa4\xb8\x42\x8f\xe4\xb0\x8f\xbd\xbe\x4f\x0b"
+    "\x2e\xd6\x82\x32\xae\xac\xd3\x62\x37\x01\xf2\x96\xc7\x4f\x20\x91"
+    "\x70\x7d\x32\x46\x48\x6f\x09\x42\x14\x5f\x93\x66\x6c\x87\x9d\xa4"
+    "\x52\x68\x91\x94\x84\x81\x80\xe9\xcc\x20\x59\xcc\xa7\xdc\xbb\x5a", 64)};
+const std::string kOpensslStatement =
+    "vorlen-release 1\n"
+    "release 42\n"
+    "expires 2026-12-31T23:59:59Z\n"
+    "list-sha256 d9d03c76f532568ffde9f446568db8e1d18fb2b40c7559b1c114e0a89d71db32\n"
+    "list-size 41\n"
+    "patcher-version 1.0.6.0\n"
+    "patcher-sha256 9b8db510ef42b8ed54a3712636fda55a4f8cfcd5493e20b74ab00cd4f3979f2d\n"
+    "patcher-size 2\n"
+    "signature fe2992a81a456411 VCQiv7ubjevRkz4N1uCprug0NhXDDaYkJ7BiAlO4EHhdQ5W7p0+1oWkriFoQkrqXAuFefusMq5FPLnpWlW4Cjw==\n";
+const int64_t kExpiry = 1798761599;  // 2026-12-31T23:59:59Z
+const std::string kList = "a.bin 0cc175b9c0f1b6a831c399e269772661 1\n";
 
-std::string ExeBytes() {
-    std::string bytes("MZ\x90\x00", 4);
-    for (int round = 0; round < 3; ++round) {
-        for (int i = 0; i < 256; ++i) bytes.push_back(static_cast<char>(i));
-    }
-    return bytes;
+ReleaseStatement Parsed(const std::string& text) {
+    ReleaseStatement statement;
+    std::string problem;
+    EXPECT_TRUE(ParseReleaseStatement(text, statement, problem)) << problem;
+    return statement;
 }
-
-std::string Flipped(std::string bytes, size_t at) {
-    bytes[at] = static_cast<char>(bytes[at] ^ 0x01);
-    return bytes;
-}
-
-class ReleaseSignatureTest : public ::testing::Test {
-protected:
-    bool ExeVerifies(const std::string& exe, const std::string& version, const std::string& signature,
-                     const std::string& key = kPublisherKey) {
-        WriteBytes(exePath, exe);
-        return VerifyPatcherSignature(key, version, exePath, signature);
-    }
-    TempDir dir;
-    std::wstring exePath = dir / L"Vorlen-Patcher.exe.new";
-};
 
 TEST(Sha256, DigestsInPiecesAsOneWhole) {
+    const std::string abc("\xba\x78\x16\xbf\x8f\x01\xcf\xea\x41\x41\x40\xde\x5d\xae\x22\x23"
+                          "\xb0\x03\x61\xa3\x96\x17\x7a\x9c\xb4\x10\xff\x61\xf2\x00\x15\xad", 32);
     Sha256 hash;
     ASSERT_TRUE(hash.Start());
     ASSERT_TRUE(hash.Add("a", 1));
     ASSERT_TRUE(hash.Add("bc", 2));
-    EXPECT_EQ(hash.Finish(), std::string("\xba\x78\x16\xbf\x8f\x01\xcf\xea\x41\x41\x40\xde\x5d\xae\x22\x23"
-                                         "\xb0\x03\x61\xa3\x96\x17\x7a\x9c\xb4\x10\xff\x61\xf2\x00\x15\xad",
-                                         32));
+    EXPECT_EQ(hash.Finish(), abc);
     EXPECT_EQ(hash.Finish(), "") << "a finished hash takes no more";
     ASSERT_TRUE(hash.Start());
     EXPECT_EQ(hash.Finish().size(), 32u) << "the same object starts again";
+    EXPECT_EQ(Sha256OfBytes("abc"), abc);
+
+    TempDir dir;
+    std::string digest;
+    uint64_t size = 0;
+    const std::string big = PatternBytes(200000, 5);  // several reads
+    WriteBytes(dir / L"f.bin", big);
+    ASSERT_TRUE(Sha256OfFile(dir / L"f.bin", digest, size));
+    EXPECT_EQ(digest, Sha256OfBytes(big));
+    EXPECT_EQ(size, 200000u);
+    EXPECT_FALSE(Sha256OfFile(dir / L"missing.bin", digest, size));
+    EXPECT_EQ(digest, "");
 }
 
-TEST_F(ReleaseSignatureTest, AListVerifiesOnlyAsSignedWithItsKey) {
-    EXPECT_TRUE(VerifyListSignature(kPublisherKey, kList, kListSignature));
-    EXPECT_FALSE(VerifyListSignature(kPublisherKey, kList, Flipped(kListSignature, 10)));
-    EXPECT_FALSE(VerifyListSignature(kPublisherKey, kList, Flipped(kListSignature, 63)));
-    EXPECT_FALSE(VerifyListSignature(kPublisherKey, kList, kListSignature.substr(0, 63)));
-    EXPECT_FALSE(VerifyListSignature(kPublisherKey, kList, kListSignature + '\0'));
-    EXPECT_FALSE(VerifyListSignature(kPublisherKey, kList, ""));
-    EXPECT_FALSE(VerifyListSignature(kPublisherKey, kList, std::string(64, '\0')));
-    EXPECT_FALSE(VerifyListSignature(kOtherKey, kList, kListSignature));
-    EXPECT_FALSE(VerifyListSignature(kPublisherKey, Flipped(kList, 20), kListSignature));
-    EXPECT_FALSE(VerifyListSignature(kPublisherKey, kList + "\n", kListSignature));
-    EXPECT_FALSE(VerifyListSignature(kPublisherKey, "", kListSignature));
+TEST(StatementSignature, OpensslsSignatureVerifiesUnderTheKeyItNames) {
+    // The id the patcher computes is the one openssl's DER gives.
+    EXPECT_EQ(StatementKeyId(Sha256OfBytes(P256SubjectPublicKeyInfo(kPublisherPoint))), kPublisher.id);
+    EXPECT_EQ(StatementSignedBy(Parsed(kOpensslStatement), {kOther, kPublisher}), kPublisher.id);
+    EXPECT_EQ(StatementSignedBy(Parsed(kOpensslStatement), {kOther}), "");
+    EXPECT_EQ(StatementSignedBy(Parsed(kOpensslStatement), {}), "");
+    // The other key under the publisher's id: the id picks the key, the key must verify.
+    EXPECT_EQ(StatementSignedBy(Parsed(kOpensslStatement), {{kPublisher.id, kOther.point}}), "");
+    // Any signed field changed: the signature no longer covers it.
+    for (const char* changed : {"release 43\n", "expires 2027-12-31T23:59:59Z\n", "list-size 40\n",
+                                "patcher-version 1.0.6.1\n"}) {
+        std::string text = kOpensslStatement;
+        const std::string name = std::string(changed).substr(0, std::string(changed).find(' ') + 1);
+        const size_t at = text.find("\n" + name) + 1;
+        text.replace(at, text.find('\n', at) + 1 - at, changed);
+        EXPECT_EQ(StatementSignedBy(Parsed(text), {kPublisher}), "") << changed;
+    }
 }
 
-TEST_F(ReleaseSignatureTest, AnExecutableVerifiesOnlyUnderItsOwnVersion) {
-    EXPECT_TRUE(ExeVerifies(ExeBytes(), "1.0.6.0", kExeSignature));
-    EXPECT_FALSE(ExeVerifies(ExeBytes(), "1.0.7.0", kExeSignature)) << "replayed under a newer version";
-    EXPECT_FALSE(ExeVerifies(ExeBytes(), "1.0.6.0 ", kExeSignature));
-    EXPECT_FALSE(ExeVerifies(Flipped(ExeBytes(), 500), "1.0.6.0", kExeSignature));
-    EXPECT_FALSE(ExeVerifies(ExeBytes() + "x", "1.0.6.0", kExeSignature));
-    EXPECT_FALSE(ExeVerifies(ExeBytes(), "1.0.6.0", Flipped(kExeSignature, 0)));
-    EXPECT_FALSE(ExeVerifies(ExeBytes(), "1.0.6.0", kExeSignature.substr(0, 32)));
-    EXPECT_FALSE(ExeVerifies(ExeBytes(), "1.0.6.0", ""));
-    EXPECT_FALSE(ExeVerifies(ExeBytes(), "1.0.6.0", kExeSignature, kOtherKey));
-    EXPECT_FALSE(ExeVerifies(ExeBytes(), "1.0.6.0", kListSignature));
-    EXPECT_FALSE(VerifyPatcherSignature(kPublisherKey, "1.0.6.0", dir / L"missing.exe", kExeSignature));
+TEST(StatementSignature, AnyOneCompiledInKeyIsEnough) {
+    TestSigningKey a, b, c;
+    const ReleaseStatement statement = StatementFor(7, kList);
+    const std::string byAAndB = Signed(statement, {&a, &b});
+    EXPECT_EQ(StatementSignedBy(Parsed(byAAndB), {a.Public()}), a.Public().id) << "a patcher holding A alone";
+    EXPECT_EQ(StatementSignedBy(Parsed(byAAndB), {b.Public()}), b.Public().id) << "a patcher holding B alone";
+    EXPECT_EQ(StatementSignedBy(Parsed(Signed(statement, {&b})), {a.Public(), b.Public()}), b.Public().id);
+    EXPECT_EQ(StatementSignedBy(Parsed(Signed(statement, {&c})), {a.Public(), b.Public()}), "");
+    // A good signature by A beside a broken one by B still counts.
+    ReleaseStatement broken = Parsed(byAAndB);
+    broken.signatures[1].signature[5] ^= 1;
+    EXPECT_EQ(StatementSignedBy(broken, {a.Public(), b.Public()}), a.Public().id);
+    broken.signatures[0].signature[5] ^= 1;
+    EXPECT_EQ(StatementSignedBy(broken, {a.Public(), b.Public()}), "");
+}
+
+TEST(ReleaseAcceptance, FloorExpiryAndSignatureDecide) {
+    TestSigningKey key, stranger;
+    ReleaseStatement statement = StatementFor(5, kList);
+    statement.hasExpiry = true;
+    statement.expires = kExpiry;
+    const std::string text = Signed(statement, {&key});
+    const std::vector<PublisherKey> keys = {key.Public()};
+    const int64_t hour = 3600;
+
+    ReleaseCheck check = CheckReleaseStatement(text, keys, 5, kExpiry - hour);
+    EXPECT_EQ(check.verdict, ReleaseVerdict::Accepted) << "the same release again";
+    EXPECT_EQ(check.keyId, key.Public().id);
+    EXPECT_EQ(check.statement.release, 5u);
+    EXPECT_EQ(CheckReleaseStatement(text, keys, 0, kExpiry - hour).verdict, ReleaseVerdict::Accepted);
+    EXPECT_EQ(CheckReleaseStatement(text, keys, 6, kExpiry - hour).verdict, ReleaseVerdict::Older);
+    // A day of grace past the expiry for the player's clock, and not a second more.
+    EXPECT_EQ(CheckReleaseStatement(text, keys, 5, kExpiry + 12 * hour).verdict, ReleaseVerdict::Accepted);
+    EXPECT_EQ(CheckReleaseStatement(text, keys, 5, kExpiry + 24 * hour).verdict, ReleaseVerdict::Accepted);
+    EXPECT_EQ(CheckReleaseStatement(text, keys, 5, kExpiry + 24 * hour + 1).verdict, ReleaseVerdict::Expired);
+    EXPECT_EQ(CheckReleaseStatement(text, keys, 5, kExpiry + 48 * hour).verdict, ReleaseVerdict::Expired);
+    // The signature before anything it vouches for: an unsigned old release is no "older release".
+    EXPECT_EQ(CheckReleaseStatement(Signed(statement, {&stranger}), keys, 6, kExpiry + 48 * hour).verdict,
+              ReleaseVerdict::Unsigned);
+    EXPECT_EQ(CheckReleaseStatement(text.substr(1), keys, 0, 0).verdict, ReleaseVerdict::Malformed);
+    statement.hasExpiry = false;
+    EXPECT_EQ(CheckReleaseStatement(Signed(statement, {&key}), keys, 0, INT64_MAX / 2).verdict,
+              ReleaseVerdict::Accepted)
+        << "without an expiry a statement never expires";
+
+    EXPECT_TRUE(MatchesSignedBytes(kList, statement.listSha256, statement.listSize));
+    EXPECT_FALSE(MatchesSignedBytes(kList + "b.bin 92eb5ffee6ae2fec3ad71c777531578f 1\n", statement.listSha256,
+                                    statement.listSize));
+    std::string sameSize = kList;
+    sameSize[0] = 'b';
+    EXPECT_FALSE(MatchesSignedBytes(sameSize, statement.listSha256, statement.listSize));
+    EXPECT_FALSE(MatchesSignedBytes(kList, statement.listSha256, statement.listSize + 1));
 }
 
 TEST(ReleaseSignatureKey, TakesOnlyAWholePointAndVerifiesNothingAfterARefusal) {
+    const std::string digest = Sha256OfBytes(StatementSignedBytes(Parsed(kOpensslStatement)));
+    const std::string signature = Parsed(kOpensslStatement).signatures[0].signature;
     ReleaseSignatureKey key;
-    EXPECT_TRUE(key.Import(kPublisherKey));
-    EXPECT_FALSE(key.Import(kPublisherKey.substr(0, 63)));
-    EXPECT_FALSE(key.VerifyDigest(std::string(32, 'x'), kListSignature)) << "no key held after a refusal";
+    EXPECT_TRUE(key.Import(kPublisherPoint));
+    EXPECT_TRUE(key.VerifyDigest(digest, signature));
+    EXPECT_FALSE(key.Import(kPublisherPoint.substr(0, 63)));
+    EXPECT_FALSE(key.VerifyDigest(digest, signature)) << "no key held after a refusal";
     // A point off the curve: Windows refuses it when imported, Wine 8 takes it;
     // either way nothing verifies with it.
-    EXPECT_FALSE(VerifyListSignature(Flipped(kPublisherKey, 63), kList, kListSignature));
+    std::string offCurve = kPublisherPoint;
+    offCurve[63] ^= 1;
+    EXPECT_EQ(StatementSignedBy(Parsed(kOpensslStatement), {{kPublisher.id, offCurve}}), "");
 }
 
 }  // namespace

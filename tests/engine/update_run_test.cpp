@@ -9,8 +9,10 @@
 #include "app/logger.h"
 #include "app/patcher_version.h"
 #include "base/unique_handle.h"
+#include "base/names_and_limits.h"
 #include "engine/patcher.h"
 #include "tests/support/patcher_access.h"
+#include "support/test_signing.h"
 #include "support/test_support.h"
 
 using namespace testing_support;
@@ -45,11 +47,11 @@ protected:
         PatcherTestAccess::WaitForRun(*patcher);
     }
 
-    // The run's own log lines: the start-up lines before and the engine's last line after are cut.
+    // The last run's own log lines: the lines before and the engine's last line after are cut.
     std::vector<std::wstring> RunLog() {
         std::vector<std::wstring> lines = ReadLogMessages(L"patcher.log");
-        auto start = std::find(lines.begin(), lines.end(), L"--- Rozpoczęcie procesu aktualizacji ---");
-        std::vector<std::wstring> run(start, lines.end());
+        auto start = std::find(lines.rbegin(), lines.rend(), L"--- Rozpoczęcie procesu aktualizacji ---");
+        std::vector<std::wstring> run(start == lines.rend() ? lines.end() : std::prev(start.base()), lines.end());
         if (!run.empty() && run.back() == L"Patcher zamknięty") run.pop_back();
         return run;
     }
@@ -283,6 +285,138 @@ TEST_F(UpdateRunTest, ExceptionInAStageEndsTheRunInErrorInsteadOfTheProcess) {
     EXPECT_EQ(patcher->GetPhase(), UpdatePhase::Error);
     EXPECT_EQ(patcher->GetProgress().status, L"Nieoczekiwany błąd aktualizacji");
     EXPECT_EQ(RunLog().back(), L"BŁĄD: Nieoczekiwany wyjątek: clock");
+}
+
+// --- signed releases ---------------------------------------------------------
+
+// The engine as a build with a signing key compiled in, against releases this
+// test signs; the clock is the test's.
+class KeyedRunTest : public UpdateRunTest {
+protected:
+    KeyedRunTest() { StartKeyed(); }
+
+    // A new engine, as a new start of the program is: only the game folder's record remains.
+    void StartKeyed(const std::wstring& serverUrl = L"") {
+        if (!serverUrl.empty()) config.serverUrl = serverUrl;
+        patcher.reset();
+        patcher.reset(new Patcher(config));
+        ASSERT_TRUE(patcher->Initialize());
+        PatcherTestAccess::SetSigningKeys(*patcher, {key.Public()});
+        PatcherTestAccess::SetUtcClock(*patcher, [this] { return now; });
+    }
+
+    // The served list's statement as release `number`.
+    ReleaseStatement ReleaseOfServedList(uint64_t number) {
+        return StatementFor(number, ReadBytes(served.path + L"\\patchlist.txt"));
+    }
+    void PutStatement(const ReleaseStatement& statement) {
+        served.Put("patchlist.txt.sig", Signed(statement, {&key}));
+    }
+    // What the server was asked for since the last call.
+    std::vector<std::string> NewRequests() {
+        std::vector<std::string> all = served.Requests();
+        std::vector<std::string> fresh(all.begin() + std::min(seen, all.size()), all.end());
+        seen = all.size();
+        return fresh;
+    }
+    std::wstring Status() { return patcher->GetProgress().status; }
+
+    TestSigningKey key;
+    int64_t now = 1798761599 - 3600;  // an hour before 2026-12-31T23:59:59Z
+    size_t seen = 0;
+};
+
+TEST_F(KeyedRunTest, StatementComesFirstAndItsReleaseBecomesTheFloor) {
+    PublishList({Publish("a.bin", "a"), Publish("data/b.bin", "bb")});
+    served.Put("patcher_version.txt", VORLEN_VERSION_TEXT "\r\n");
+    PutStatement(ReleaseOfServedList(5));
+    Run();
+    EXPECT_EQ(patcher->GetPhase(), UpdatePhase::Completed);
+    std::vector<std::wstring> log = RunLog();
+    ASSERT_GE(log.size(), 10u);
+    EXPECT_EQ(std::vector<std::wstring>(log.begin() + 1, log.begin() + 10),
+              std::vector<std::wstring>({L"Serwer proxy: brak", L"Sprawdzanie podpisu wydania...",
+                                         L"Podpis wydania poprawny: wydanie 5, klucz " + Utf8(key.Public().id),
+                                         L"Sprawdzanie wersji patchera...", L"Patcher aktualny",
+                                         L"Pobieranie listy plików...", log[7],
+                                         L"Lista plików zgodna z podpisanym wydaniem", L"Sparsowano plików: 2"}));
+    EXPECT_EQ(NewRequests(), std::vector<std::string>({"patchlist.txt.sig", "patcher_version.txt", "patchlist.txt",
+                                                       "a.bin", "data/b.bin"}));
+    EXPECT_EQ(ReadBytes(L"vorlen-release.dat"), "release 5\n");
+
+    // An older signed release, as anyone holding its files can serve it: refused
+    // before anything else is asked for, in this process even without the record.
+    PublishList({Publish("a.bin", "old a")});
+    PutStatement(ReleaseOfServedList(4));
+    for (bool recordDeleted : {false, true}) {
+        if (recordDeleted) {
+            ASSERT_TRUE(DeleteFileW(L"vorlen-release.dat"));
+        }
+        Run();
+        EXPECT_EQ(patcher->GetPhase(), UpdatePhase::Error);
+        EXPECT_EQ(Status(), L"Serwer podaje starsze wydanie niż zainstalowane");
+        EXPECT_EQ(RunLog().back(), L"BŁĄD: Wydanie starsze niż zainstalowane (4 < 5)");
+        EXPECT_EQ(NewRequests(), std::vector<std::string>({"patchlist.txt.sig"}));
+        EXPECT_EQ(ReadBytes(L"a.bin"), "a");
+    }
+
+    // A player who deleted the record starts from 0 at the next start, as a fresh install does.
+    StartKeyed();
+    Run();
+    EXPECT_EQ(patcher->GetPhase(), UpdatePhase::Completed);
+    EXPECT_EQ(ReadBytes(L"a.bin"), "old a");
+    EXPECT_EQ(ReadBytes(L"vorlen-release.dat"), "release 4\n");
+    EXPECT_FALSE(FileExists(L"vorlen-release.dat.tmp"));
+}
+
+TEST_F(KeyedRunTest, StatementOver4KiBIsRefusedUnread) {
+    PublishList({Publish("a.bin", "a")});
+    served.Put("patchlist.txt.sig", Signed(ReleaseOfServedList(3), {&key}) + std::string(kLargestReleaseStatement, '#'));
+    Run();
+    EXPECT_EQ(patcher->GetPhase(), UpdatePhase::Error);
+    EXPECT_EQ(Status(), L"Podpis wydania jest nieprawidłowy");
+    EXPECT_EQ(RunLog().back(), L"BŁĄD: Nieprawidłowy podpis wydania: Odpowiedź serwera jest zbyt duża (ponad 4 KiB)");
+    EXPECT_EQ(NewRequests(), std::vector<std::string>({"patchlist.txt.sig"}));
+    EXPECT_FALSE(FileExists(L"vorlen-release.dat"));
+}
+
+TEST_F(KeyedRunTest, RecordThatCannotBeReadOrWrittenIsLoggedAndTheRunGoesOn) {
+    ASSERT_TRUE(CreateDirectoryW(L"vorlen-release.dat", nullptr));
+    PublishList({Publish("a.bin", "a")});
+    PutStatement(ReleaseOfServedList(9));
+    Run();
+    EXPECT_EQ(patcher->GetPhase(), UpdatePhase::Completed);
+    std::vector<std::wstring> log = RunLog();
+    ASSERT_GE(log.size(), 6u);
+    EXPECT_EQ(std::vector<std::wstring>(log.begin() + 2, log.begin() + 6),
+              std::vector<std::wstring>({L"Sprawdzanie podpisu wydania...",
+                                         L"BŁĄD: Plik vorlen-release.dat jest nieczytelny - pominięto",
+                                         L"Podpis wydania poprawny: wydanie 9, klucz " + Utf8(key.Public().id),
+                                         L"BŁĄD: Nie można zapisać pliku vorlen-release.dat"}));
+    EXPECT_EQ(ReadBytes(L"a.bin"), "a");
+    EXPECT_FALSE(FileExists(L"vorlen-release.dat.tmp"));
+}
+
+TEST_F(KeyedRunTest, CloseWhileTheStatementIsOnItsWayEndsTheRunCancelled) {
+    PublishList({Publish("a.bin", "a")});
+    PutStatement(ReleaseOfServedList(1));
+    // The server holds every answer back until the gate file exists.
+    const std::wstring gate = served.name + L"-gate";
+    StartKeyed(ServerRoot() + L"/gate/" + gate + L"/" + served.name);
+    patcher->StartUpdate();
+    ASSERT_TRUE(WaitFor([&] { return served.Requests().size() == 1; }, 30000));
+    patcher->Cancel();
+    WriteBytes(SessionDir() + L"\\www\\" + gate, "");
+    PatcherTestAccess::WaitForRun(*patcher);
+    DeleteFileW((SessionDir() + L"\\www\\" + gate).c_str());
+    EXPECT_EQ(patcher->GetPhase(), UpdatePhase::Idle);
+    EXPECT_EQ(Status(), L"Anulowano");
+    std::vector<std::wstring> log = RunLog();
+    ASSERT_GE(log.size(), 2u);
+    EXPECT_EQ(std::vector<std::wstring>(log.end() - 2, log.end()),
+              std::vector<std::wstring>({L"Sprawdzanie podpisu wydania...", L"Anulowano przez użytkownika"}));
+    EXPECT_EQ(served.Requests(), std::vector<std::string>({"patchlist.txt.sig"}));
+    EXPECT_FALSE(FileExists(L"vorlen-release.dat"));
 }
 
 // --- the game-running check ---------------------------------------------------

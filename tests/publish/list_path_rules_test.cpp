@@ -58,7 +58,7 @@ TEST(ListPathRules, RefusesANameEndingWithADotWhichWindowsDrops) {
 TEST(ListPathRules, RefusesThePatchersAndTheServersOwnNamesAtTheTop) {
     for (const char* path : {"patchlist.txt", "patcher_version.txt", "Vorlen-Patcher.exe",
                              "vorlen-patcher.EXE", "Vorlen-Patcher.exe.new", "patcher.log",
-                             "Patcher.log/inside.txt"}) {
+                             "Patcher.log/inside.txt", "Vorlen-Release.DAT", "vorlen-release.dat.tmp"}) {
         EXPECT_FALSE(Listable(path)) << path;
     }
 }

@@ -8,8 +8,9 @@ add_test(NAME publish_native_build
          COMMAND ${CMAKE_CURRENT_LIST_DIR}/build-native ${CMAKE_SOURCE_DIR} ${CMAKE_BINARY_DIR})
 set_tests_properties(publish_native_build PROPERTIES FIXTURES_SETUP publish_native TIMEOUT 900)
 
-foreach(suite Md5 Sha256Digest RateWatchTest ListPathRules FoldCaseKey NameCollisions ListLine PatcherVersion ServerUrl PublishRecord
-              AsciiLowerCase Hex Utf8Validation Utf8Decoding Utf8Encoding Utf16ToUtf8 PrintableName
+foreach(suite Md5 Sha256Digest RateWatchTest ListPathRules FoldCaseKey NameCollisions ListLine PatcherVersion ServerUrl
+              PublishRecord AsciiLowerCase Hex Base64 ReleaseStatement StatementTime StatementKeyId Utf8Validation
+              Utf8Decoding Utf8Encoding Utf16ToUtf8 PrintableName
               Utf8ToWideConversion WideToUtf8Conversion)
   add_test(NAME publish_unit.${suite}
            COMMAND ${VORLEN_NATIVE_PUBLISH}/publish_unit_tests --gtest_filter=${suite}.*)

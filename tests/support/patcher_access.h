@@ -27,6 +27,9 @@ public:
         p.lastTick = tick;
         p.lastBytes = 0;
     }
+    // Makes the engine check releases as a build with these keys compiled in does.
+    static void SetSigningKeys(Patcher& p, std::vector<PublisherKey> keys) { p.signingKeys = std::move(keys); }
+    static void SetUtcClock(Patcher& p, std::function<int64_t()> clock) { p.utcClock = std::move(clock); }
     static void SetPhase(Patcher& p, UpdatePhase value) { p.SetPhase(value); }
     static std::wstring LastError(const Patcher& p) { return p.LastError(); }
     static HttpClient& Http(Patcher& p) { return p.http; }

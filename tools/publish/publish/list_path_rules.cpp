@@ -69,9 +69,6 @@ std::string ListPathProblem(const std::string& path) {
     if (FoldCaseKey(fileName).compare(0, sizeof kToolFilePrefix - 1, kToolFilePrefix) == 0) {
         return std::string("the name begins with ") + kToolFilePrefix + ", which the publishing tool keeps for its own files";
     }
-    if (!IsSafeListPath(path)) {
-        return "the patcher refuses this path (it leaves the game folder or names a device)";
-    }
     // The server's own files, and the patcher's own files in the game folder:
     // a game file under one of these names would overwrite or shadow them.
     // The signatures of a signed release sit beside what they sign.
@@ -79,11 +76,15 @@ std::string ListPathProblem(const std::string& path) {
                                              std::string(kPatchListName.utf8) + kSignatureSuffix.utf8,
                                              std::string(kPatcherExeName.utf8) + kSignatureSuffix.utf8,
                                              std::string(kPatcherExeName.utf8) + kNewPatcherSuffix.utf8,
-                                             kLogFileName.utf8};
+                                             kLogFileName.utf8, kReleaseStateFileName.utf8};
     const std::string key = FoldCaseKey(path);
     const std::string rootName = key.substr(0, key.find('/'));
     for (const std::string& reserved : reservedRootNames) {
         if (rootName == FoldCaseKey(reserved)) return "the name is the patcher's or the server's own file";
+    }
+    if (!IsSafeListPath(path)) {
+        return "the patcher refuses this path (it leaves the game folder, names a device or begins with the "
+               "patcher's release record)";
     }
     return "";
 }
