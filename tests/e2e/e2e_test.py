@@ -122,12 +122,16 @@ class PatcherAgainstNginx(unittest.TestCase):
         self.server = os.path.join(self.work, "server")
         self.game = os.path.join(self.work, "game")
         self.make_sample()
-        subprocess.run([PUBLISH, "--quiet", "--patcher-version", patcher_version(), "--patcher-exe", self.exe,
-                        self.sample, self.server], check=True, timeout=60)
+        subprocess.run([PUBLISH, "--quiet", *self.publish_options(), "--patcher-version", patcher_version(),
+                        "--patcher-exe", self.exe, self.sample, self.server], check=True, timeout=60)
         with open(os.path.join(self.server, "patchlist.txt"), "rb") as f:
             self.list_text = f.read()
         self.entries = [line.decode().split(" ") for line in self.list_text.split(b"\n")[:-1]]
         self.start_server()
+
+    def publish_options(self):
+        """More options for the first publish (signing keys, say)."""
+        return []
 
     def base_url(self):
         """The server URL the test patcher was built with."""
@@ -262,6 +266,18 @@ class PatcherAgainstNginx(unittest.TestCase):
 
     def close_window(self, seconds=CLOSE_SECONDS):
         self.press_button_until_exit(390, 409, seconds)
+
+    def close_restarted_patcher(self, exe):
+        """Closes, with its close button, the patcher that a self-update started
+        as `exe`: it runs in a session of its own, found by its command line."""
+        windows_exe = "Z:" + exe.replace("/", "\\")
+        deadline = time.monotonic() + CLOSE_SECONDS
+        while pids := [int(line.split()[0]) for line in subprocess.run(
+                ["ps", "-e", "-o", "pid=,args="], capture_output=True, text=True, timeout=10).stdout.splitlines()
+                if line.split(None, 1)[-1] == windows_exe]:
+            self.assertLess(time.monotonic(), deadline, "the restarted patcher did not close")
+            self.click_window(390, 409, pids[0])
+            time.sleep(0.5)
 
     def press_main_button_until_exit(self):
         self.press_button_until_exit(260, 409, CLOSE_SECONDS)

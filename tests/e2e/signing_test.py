@@ -1,17 +1,18 @@
 #!/usr/bin/env python3
 """Signed releases end to end: the keyed test patcher (tests/e2e/build-patcher
---keyed, a signing key compiled in; the key pair is in its folder's "key") under
-Wine against releases that vorlen-publish wrote and nginx serves, each with a
-release statement (patchlist.txt.sig) that this script signs with Debian's
-openssl. A signed release installs and records its number; an older release, an
-expired statement, a list, version or executable of another release, and a
-statement that is missing, cut, or signed with another key are refused with
-nothing installed and nothing started. The unkeyed test patcher, given a signed
-release, asks for no statement at all.
+--keyed: key A compiled in, its pair in the folder's "key") under Wine against
+releases that vorlen-publish wrote and signed (its release statement,
+patchlist.txt.sig) and nginx serves. A signed release installs and records its
+number; an older release, an expired statement, a list, version or executable
+of another release, and a statement that is missing, cut, or signed with
+another key are refused with nothing installed and nothing started. A key
+change: releases signed with A, then with A and B shipping the key-change
+patcher (one version later, holding A and B; its folder's "key-change"), which
+a player who skipped that release still gets, and then B alone. The unkeyed test
+patcher, given a signed release, asks for no statement at all.
 
 Environment: as for e2e_test.py, with VORLEN_E2E_PATCHER the keyed patcher's
 folder, or the unkeyed one's for UnkeyedAgainstASignedRelease."""
-import base64
 import hashlib
 import os
 import re
@@ -33,8 +34,10 @@ e2e_test.RUN_ENDINGS = e2e_test.RUN_ENDINGS + (STATEMENT_REFUSED, OLDER, EXPIRED
                                                EXE_MISMATCH)
 
 AGENT = "Vorlen Patcher/1.0"
-CONTEXT = b"vorlen release statement v1\n"
 DAY = 24 * 3600
+KEY_A = os.path.join(PATCHER_DIR, "key", "private.pem")
+KEY_B = os.path.join(PATCHER_DIR, "key-b", "private.pem")
+KEY_CHANGE_PATCHER = os.path.join(PATCHER_DIR, "key-change", "Vorlen-Patcher.exe")
 
 
 def flip_byte(path, offset):
@@ -59,85 +62,70 @@ def key_id(private_key):
     return hashlib.sha256(openssl("pkey", "-in", private_key, "-pubout", "-outform", "DER")).hexdigest()[:16]
 
 
-def raw_signature(der):
-    """openssl's DER ECDSA signature as the 64-byte r‖s the patcher checks."""
-    assert der[0] == 0x30, der
-    at = 2
-    values = []
-    for _ in range(2):
-        assert der[at] == 0x02, der
-        length = der[at + 1]
-        values.append(der[at + 2:at + 2 + length].lstrip(b"\0").rjust(32, b"\0"))
-        at += 2 + length
-    return b"".join(values)
-
-
 def utc_text(seconds):
     return time.strftime("%Y-%m-%dT%H:%M:%SZ", time.gmtime(seconds))
 
 
-def sign_release(server, release, keys, expires=None, with_patcher=True):
-    """Writes server/patchlist.txt.sig for what the folder holds: its list and,
-    when it publishes one and `with_patcher`, its patcher and version text."""
-    listing = read(os.path.join(server, "patchlist.txt"))
-    lines = ["vorlen-release 1", f"release {release}"]
-    if expires is not None:
-        lines.append(f"expires {utc_text(expires)}")
-    lines += [f"list-sha256 {hashlib.sha256(listing).hexdigest()}", f"list-size {len(listing)}"]
-    exe = os.path.join(server, "Vorlen-Patcher.exe")
-    if with_patcher and os.path.exists(exe):
-        version = read(os.path.join(server, "patcher_version.txt")).strip(b" \t\r\n").decode()
-        lines += [f"patcher-version {version}", f"patcher-sha256 {hashlib.sha256(read(exe)).hexdigest()}",
-                  f"patcher-size {os.path.getsize(exe)}"]
-    body = "".join(line + "\n" for line in lines).encode()
-    for key in keys:
-        signature = raw_signature(openssl("dgst", "-sha256", "-sign", key, data=CONTEXT + body))
-        body += f"signature {key_id(key)} {base64.b64encode(signature).decode()}\n".encode()
-    target = os.path.join(server, "patchlist.txt.sig")
-    with open(target + ".part", "wb") as f:
-        f.write(body)
-    os.replace(target + ".part", target)
-    return body
+def signing(keys, expires_at=None):
+    """vorlen-publish's options that sign with `keys`, expiring at `expires_at`."""
+    options = [option for key in keys for option in ("--signing-key", key)]
+    return options + (["--expires-at", utc_text(expires_at)] if expires_at is not None else [])
 
 
 class SignedRelease(e2e_test.PatcherAgainstNginx):
-    """The sample game published as release 1, its statement signed with the keyed
-    patcher's key."""
+    """The sample game published by vorlen-publish as release 1, signed with the
+    keyed patcher's key (A)."""
 
-    def key(self):
-        return os.path.join(PATCHER_DIR, "key", "private.pem")
+    def keys(self):
+        return [KEY_A]
 
-    def setUp(self):
-        super().setUp()
-        self.release = 1
-        sign_release(self.server, self.release, [self.key()])
+    def publish_options(self):
+        return signing(self.keys())
 
-    def publish_release(self, version=None, exe=None, sample=None, **signing):
-        """Publishes the next release (unsigned: the tool still writes the older
-        signature files) and signs its statement."""
-        os.remove(os.path.join(self.server, "patchlist.txt.sig"))
-        subprocess.run([PUBLISH, "--quiet", "--patcher-version", version or e2e_test.patcher_version(),
-                        "--patcher-exe", exe or self.exe, sample or self.sample, self.server], check=True,
-                       timeout=60)
-        self.release += 1
-        sign_release(self.server, self.release, [self.key()], **signing)
+    def publish_release(self, version=None, exe=None, keys=None):
+        """Publishes the sample game as it is now, with the patcher, signed; the
+        list read back (what expected_start names)."""
+        subprocess.run([PUBLISH, "--quiet", *signing(keys or self.keys()), "--patcher-version",
+                        version or e2e_test.patcher_version(), "--patcher-exe", exe or self.exe, self.sample,
+                        self.server], check=True, timeout=60)
+        self.list_text = read(os.path.join(self.server, "patchlist.txt"))
+        self.entries = [line.decode().split(" ") for line in self.list_text.split(b"\n")[:-1]]
 
-    def accepted(self, release=1, expiry=""):
+    def resign(self, keys=None, expires_at=None):
+        """A new statement for the release in place: other keys, another expiry."""
+        subprocess.run([PUBLISH, "resign", "--quiet", *signing(keys or self.keys(), expires_at), self.server],
+                       check=True, timeout=60)
+
+    def change_sample(self, number, text):
+        """Appends `text` to the sample's listed file `number` (0: the first);
+        returns its path."""
+        path = self.entries[number][0]
+        with open(os.path.join(self.sample, path), "ab") as f:
+            f.write(text)
+        return path
+
+    def accepted(self, release=1, expiry="", key=None):
         return ["Sprawdzanie podpisu wydania...",
-                f"Podpis wydania poprawny: wydanie {release}, klucz {key_id(self.key())}{expiry}"]
+                f"Podpis wydania poprawny: wydanie {release}, klucz {key_id(key or self.keys()[0])}{expiry}"]
 
-    def expected_signed_start(self, release=1, expiry=""):
+    def expected_signed_start(self, release=1, expiry="", key=None):
         start = self.expected_start()
-        return start[:7] + self.accepted(release, expiry) + start[7:11] + [
+        return start[:7] + self.accepted(release, expiry, key) + start[7:11] + [
             "Lista plików zgodna z podpisanym wydaniem"] + start[11:]
 
-    def full_install_log(self, start):
-        count = len(self.entries)
-        total = sum(int(size) for _, _, size in self.entries)
+    def full_install_log(self, start, paths=None, replacing=False):
+        """The log of a run that installs the listed files in `paths` (all of them
+        unless told), `replacing` files of an earlier release."""
+        entries = [entry for entry in self.entries if paths is None or entry[0] in paths]
+        count = len(entries)
+        total = sum(int(size) for _, _, size in entries)
         log = start + [f"Plików do aktualizacji: {count}", f"Łączny rozmiar: {total // 1048576} MB",
                        "--- Rozpoczęcie pobierania ---"]
-        for number, (path, _, _) in enumerate(self.entries, 1):
-            log += self.download_lines(number, count, path)
+        for number, (path, _, _) in enumerate(entries, 1):
+            lines = self.download_lines(number, count, path)
+            if replacing:
+                lines.insert(3, f"Usuwanie starego pliku: {self.local(path)}")
+            log += lines
         return log + ["--- Pobieranie zakończone pomyślnie ---", "Patcher zamknięty"]
 
     def served_since(self, count):
@@ -195,7 +183,7 @@ class KeyedUpdate(SignedRelease):
         def statement_by_another_key():
             foreign = os.path.join(self.work, "foreign.pem")
             openssl("genpkey", "-algorithm", "EC", "-pkeyopt", "ec_paramgen_curve:P-256", "-out", foreign)
-            sign_release(self.server, 1, [foreign])
+            self.resign([foreign])
 
         list_refused = self.accepted() + start[7:10] + [f"Patchlist pobrany, rozmiar: {len(self.list_text)} bajtów",
                                                         LIST_MISMATCH]
@@ -235,9 +223,7 @@ class KeyedUpdate(SignedRelease):
         # Release 1 as anyone may have kept it, then release 2, which the player installs.
         release_1 = os.path.join(self.work, "release-1")
         shutil.copytree(self.server, release_1)
-        changed = self.entries[0][0]
-        with open(os.path.join(self.sample, changed), "ab") as f:
-            f.write(b"release 2")
+        changed = self.change_sample(0, b"release 2")
         self.publish_release()
         os.makedirs(self.game)
         messages = self.run_patcher()
@@ -262,7 +248,7 @@ class KeyedUpdate(SignedRelease):
     def test_an_expired_statement_is_refused_and_one_within_a_day_of_grace_is_not(self):
         os.makedirs(self.game)
         expired = int(time.time()) - 2 * DAY
-        sign_release(self.server, 1, [self.key()], expires=expired)
+        self.resign(expires_at=expired)
         messages = self.run_patcher()
 
         self.assertEqual(messages[:-2], self.expected_start()[:7] + ["Sprawdzanie podpisu wydania..."])
@@ -272,7 +258,7 @@ class KeyedUpdate(SignedRelease):
         self.assertEqual(self.files_in(self.game), ["patcher.log"])
 
         recent = int(time.time()) - DAY // 2
-        sign_release(self.server, 1, [self.key()], expires=recent)
+        self.resign(expires_at=recent)
         self.fresh_log()
         messages = self.run_patcher()
         self.assertEqual(messages, self.full_install_log(self.expected_signed_start(
@@ -346,26 +332,93 @@ class KeyedSelfUpdate(SignedRelease):
                                  "something was installed or started")
 
     def test_a_newer_version_the_statement_does_not_sign_is_skipped_and_the_game_updated(self):
-        sign_release(self.server, 3, [self.key()], with_patcher=False)
+        # The same list published without a patcher into a folder of its own:
+        # its statement, release 1 there, signs no patcher.
+        unsigned_patcher = os.path.join(self.work, "without-patcher")
+        subprocess.run([PUBLISH, "--quiet", *signing(self.keys()), self.sample, unsigned_patcher], check=True,
+                       timeout=60)
+        shutil.copy(os.path.join(unsigned_patcher, "patchlist.txt.sig"), self.server)
         messages = self.run_patcher(self.installed)
 
         start = self.expected_start()
         self.assertEqual(messages, self.full_install_log(
-            start[:7] + self.accepted(3) + [start[7], "BŁĄD: Wersja patchera nie jest podpisana"] + start[8:11]
+            start[:7] + self.accepted(1) + [start[7], "BŁĄD: Wersja patchera nie jest podpisana"] + start[8:11]
             + ["Lista plików zgodna z podpisanym wydaniem"] + start[11:]))
         self.assertNotIn("/fs/Vorlen-Patcher.exe", [path for path, _ in self.served_since(0)])
         self.assertEqual(os.listdir(self.home), ["Vorlen-Patcher.exe"])
         self.assertGameFolderHoldsTheSample(extra=["vorlen-release.dat"])
 
 
+class KeyChange(SignedRelease):
+    """Key A's releases, then A and B's with the key-change patcher, then B's alone."""
+
+    def key_change_version(self):
+        return e2e_test.next_version(e2e_test.patcher_version())
+
+    def test_a_player_who_skipped_the_release_that_brought_key_b_updates_and_b_alone_then_suffices(self):
+        # A player of release 1, signed with A, whose patcher holds A alone.
+        home = os.path.join(self.work, "patcher")
+        os.makedirs(home)
+        installed = os.path.join(home, "Vorlen-Patcher.exe")
+        shutil.copy(self.exe, installed)
+        os.makedirs(self.game)
+        self.assertEqual(self.run_patcher(installed), self.full_install_log(self.expected_signed_start()))
+
+        # Release 2 ships the patcher that holds A and B, signed with both; the
+        # player skips it. Release 3 changes another file, still signed with both.
+        both = [KEY_A, KEY_B]
+        changed = [self.change_sample(0, b"release 2")]
+        self.publish_release(self.key_change_version(), KEY_CHANGE_PATCHER, both)
+        changed.append(self.change_sample(1, b"release 3"))
+        self.publish_release(self.key_change_version(), KEY_CHANGE_PATCHER, both)
+        self.assertTrue(read(os.path.join(self.server, "patchlist.txt.sig")).startswith(b"vorlen-release 1\nrelease 3\n"))
+
+        # The patcher holding A takes release 3 by A and updates itself; the
+        # patcher holding A and B starts in its place and installs both releases' files.
+        self.fresh_log()
+        self.start_patcher(installed)
+        e2e_test.EndToEndSelfUpdate.answer_the_message_box(self)
+        self.patcher.wait(timeout=CLOSE_SECONDS)
+        self.assertEqual(self.log_messages(), self.expected_start()[:7] + self.accepted(3) + [
+            "Sprawdzanie wersji patchera...", "Dostępna nowa wersja patchera - aktualizacja", "Patcher zamknięty"])
+        self.wait_for_log(("--- Pobieranie zakończone pomyślnie ---", "BŁĄD: "), alive=False)
+        self.close_restarted_patcher(installed)
+        start = [f"=== Vorlen Patcher {self.key_change_version()} ==="] + self.expected_signed_start(3)[1:]
+        self.assertEqual(self.log_messages(), self.full_install_log(start, changed, replacing=True))
+        self.assertEqual(read(installed), read(KEY_CHANGE_PATCHER), "the patcher was not replaced")
+        self.assertEqual(self.recorded_release(), b"release 3\n")
+        self.assertGameFolderHoldsTheSample(extra=["vorlen-release.dat"])
+
+        # Release 4 is signed with B alone, which the new patcher takes.
+        changed = [self.change_sample(2, b"release 4")]
+        self.publish_release(self.key_change_version(), KEY_CHANGE_PATCHER, [KEY_B])
+        self.fresh_log()
+        start = [f"=== Vorlen Patcher {self.key_change_version()} ==="] + self.expected_signed_start(4, key=KEY_B)[1:]
+        self.assertEqual(self.run_patcher(installed), self.full_install_log(start, changed, replacing=True))
+        self.assertEqual(self.recorded_release(), b"release 4\n")
+
+        # A patcher that still holds A alone refuses it, and installs nothing.
+        self.change_sample(3, b"release 5")
+        self.publish_release(self.key_change_version(), KEY_CHANGE_PATCHER, [KEY_B])
+        before = {path: read(os.path.join(self.game, path)) for path, _, _ in self.entries}
+        self.fresh_log()
+        seen = len(self.requests())
+        self.assertEqual(self.run_patcher(), self.expected_start()[:7] + [
+            "Sprawdzanie podpisu wydania...", STATEMENT_REFUSED + ": żaden podpis nie pasuje do kluczy patchera",
+            "Patcher zamknięty"])
+        self.assertEqual(self.served_since(seen), [("/fs/patchlist.txt.sig", 200)])
+        self.assertEqual({path: read(os.path.join(self.game, path)) for path, _, _ in self.entries}, before)
+        self.assertEqual(self.recorded_release(), b"release 4\n")
+
+
 class UnkeyedAgainstASignedRelease(SignedRelease):
     """The unkeyed test patcher and a release signed with a key of this test's own."""
 
-    def key(self):
+    def keys(self):
         key = os.path.join(self.work, "private.pem")
         if not os.path.exists(key):
             openssl("genpkey", "-algorithm", "EC", "-pkeyopt", "ec_paramgen_curve:P-256", "-out", key)
-        return key
+        return [key]
 
     def test_asks_for_no_signature_and_logs_as_before(self):
         os.makedirs(self.game)

@@ -36,12 +36,36 @@ TEST(PublishRecord, ReadsBackWhatItWritesAndSkipsLinesOfLaterVersions) {
     PublishRecord read;
     ASSERT_TRUE(ParsePublishRecord(text, read));
     ExpectSame(read, TwoFiles());
+    EXPECT_EQ(read.release, 0u);
+    EXPECT_EQ(text.find("release"), std::string::npos);
 
-    // A later version's header line, such as a release number, is not this one's business.
+    // A later version's line is not this one's business.
     std::string grown = text;
-    grown.insert(grown.find('\n') + 1, "release 12\nsomething else entirely\n");
+    grown.insert(grown.find('\n') + 1, "something else entirely\n");
     ASSERT_TRUE(ParsePublishRecord(grown, read));
     ExpectSame(read, TwoFiles());
+}
+
+TEST(PublishRecord, KeepsTheReleaseNumberWhateverSystemItsStampsAreFrom) {
+    PublishRecord record = TwoFiles();
+    record.release = 18446744073709551615ull;
+    const std::string text = FormatPublishRecord(record);
+    EXPECT_NE(text.find("\nrelease 18446744073709551615\n"), std::string::npos);
+    PublishRecord read;
+    ASSERT_TRUE(ParsePublishRecord(text, read));
+    EXPECT_EQ(read.release, record.release);
+    EXPECT_EQ(RecordedRelease(text), record.release);
+
+    // The stamps of another system vouch for no file, but the number stands.
+    std::string other = text;
+    other.replace(other.find(kFileStampSystem), std::string(kFileStampSystem).size(), "other");
+    EXPECT_FALSE(ParsePublishRecord(other, read));
+    EXPECT_EQ(RecordedRelease(other), record.release);
+    EXPECT_EQ(RecordedRelease("vorlen-publish-state 2\nrelease 4\n"), 0u);
+    EXPECT_EQ(RecordedRelease("vorlen-publish-state 1\nrelease x4\n"), 0u);
+    EXPECT_FALSE(ParsePublishRecord("vorlen-publish-state 1\nstamps " + std::string(kFileStampSystem) +
+                                        "\nrelease 18446744073709551616\n",
+                                    read));
 }
 
 TEST(PublishRecord, VouchesForNothingWhenItIsDamagedOrFromAnotherSystemOrFormat) {

@@ -172,7 +172,17 @@ class VerifyFixture(unittest.TestCase):
         process.returncode = os.waitstatus_to_exitcode(status)
         # Text on Windows ends its lines with CR LF.
         out = out.decode().replace("\r\n", "\n")
-        return subprocess.CompletedProcess(process.args, process.returncode, out), usage.ru_maxrss
+        return self.with_statement(subprocess.CompletedProcess(process.args, process.returncode, out)), \
+            usage.ru_maxrss
+
+    @staticmethod
+    def with_statement(result):
+        """Takes the line that describes the release statement out of the report
+        into `statement` (None when there is none)."""
+        found = re.findall(r"^Release statement: (.*)\n", result.stdout, re.M)
+        result.statement = found[0] if len(found) == 1 else None
+        result.stdout = re.sub(r"^Release statement: .*\n", "", result.stdout, flags=re.M)
+        return result
 
     def sign_release(self):
         """Publishes the game signed into the served folder; returns the public key."""
@@ -182,11 +192,18 @@ class VerifyFixture(unittest.TestCase):
                         "1.0.6.0", "--patcher-exe", self.patcher, self.game, self.root], check=True, timeout=TIMEOUT)
         return os.path.join(keys, "public.pem")
 
+    def another_patcher(self, size):
+        """A program of `size` bytes in the served folder in place of the signed patcher."""
+        with open(os.path.join(self.root, "Vorlen-Patcher.exe"), "wb") as f:
+            f.write(b"MZ")
+            for _ in range(size // (1 << 20)):
+                f.write(b"\x90" * (1 << 20))
+
     def verify(self, url, *options, stderr=subprocess.PIPE, env=None):
         result = subprocess.run([TOOL, "verify", *options, url], stdout=subprocess.PIPE, stderr=stderr,
                                 timeout=TIMEOUT, env=env)
         result.stdout = result.stdout.decode()
-        return result
+        return self.with_statement(result)
 
     def assertAllMatch(self, result, checked="7 listed files and patcher 1.0.6.0"):
         self.assertEqual(result.returncode, 0, result.stdout)
@@ -354,15 +371,19 @@ class MisbehavingServer(VerifyFixture):
             "Vorlen-Patcher.exe": "connection failed: ",
         })
 
-    def test_an_endless_patcher_is_checked_against_its_signature_as_it_streams(self):
+    def test_a_patcher_larger_than_memory_is_checked_against_the_statement_as_it_streams(self):
         public = self.sign_release()
+        self.another_patcher(96 << 20)
+        result, largest_kib = self.verify_measured(self.url, "--public-key", public)
+        # 96 MiB went through the digests; none of it stayed.
+        self.assertLess(largest_kib, 64 * 1024)
+        self.assertProblems(result, {"Vorlen-Patcher.exe": "not the patcher the release statement signs (the patcher "
+                                                           f"has {(96 << 20) + 2} bytes, the statement says 40002)"})
+        # An endless one ends as a program that is none.
         self.set_rules([("Vorlen-Patcher.exe", "endless")])
         result, largest_kib = self.verify_measured(self.url, "--public-key", public)
-        # 1 GiB went through the digests before the server gave up; none of it stayed.
         self.assertLess(largest_kib, 64 * 1024)
-        self.assertProblems(result, {
-            "Vorlen-Patcher.exe": "not a Windows executable",
-            "Vorlen-Patcher.exe.sig": "does not verify with the public key; patchers with the key refuse"})
+        self.assertProblems(result, {"Vorlen-Patcher.exe": "not a Windows executable"})
 
     def test_a_trickle_is_too_slow_and_a_slow_steady_link_is_not(self):
         # 2000 bytes a second against at least 16 KiB in every 2 s; 80 KiB a
@@ -426,15 +447,17 @@ class WindowsBuild(VerifyFixture):
     def test_a_trickle_and_a_patcher_larger_than_the_memory_it_may_take_are_named(self):
         self.start_misbehaving()
         public = self.sign_release()
-        # 128 MiB without "MZ", twice the memory the tool may hold.
-        self.set_rules([("data/maps/forest.map", "trickle/2000"), ("Vorlen-Patcher.exe", f"huge/{128 << 20}")])
+        # 128 MiB, twice the memory the tool may hold, in place of the signed patcher.
+        self.another_patcher(128 << 20)
+        self.set_rules([("data/maps/forest.map", "trickle/2000")])
         result, largest_kib = self.verify_measured(self.url, "--timeout", "2", "--public-key", self.windows_path(public),
                                                    command=(os.path.join(SOURCE, "cmake", "wine-run"), self.exe))
         self.assertLess(largest_kib, 64 * 1024)
         self.assertProblems(result, {
             "data/maps/forest.map": "too slow: ",
-            "Vorlen-Patcher.exe": "not a Windows executable",
-            "Vorlen-Patcher.exe.sig": "does not verify with the public key"})
+            "Vorlen-Patcher.exe": f"not the patcher the release statement signs (the patcher has {(128 << 20) + 2} "
+                                  "bytes, the statement says 40002)"})
+        self.assertRegex(result.statement, r"^release 2, no expiry, signed by [0-9a-f]{16}$")
 
     def test_https_as_the_patcher_speaks_it_and_no_redirect_down_to_http(self):
         # The session's prefix trusts the session's test CA, as a player's Windows

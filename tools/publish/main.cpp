@@ -9,6 +9,7 @@
 #include "tools/publish/shared/command_argument.h"
 #include "tools/publish/shared/platform_files.h"
 #include "tools/publish/publish/publisher.h"
+#include "tools/publish/signing/resign_command.h"
 #include "tools/publish/signing/signing_key.h"
 #include "tools/publish/verify/verify_command.h"
 
@@ -23,6 +24,7 @@ namespace {
 const char kUsage[] =
     "Usage: vorlen-publish [options] GAME_FOLDER SERVER_FOLDER\n"
     "       vorlen-publish verify [options] BASE_URL   (see below)\n"
+    "       vorlen-publish resign [options] SERVER_FOLDER   (see below)\n"
     "       vorlen-publish keygen FOLDER   (a new signing key: FOLDER/private.pem, public.pem)\n"
     "\n"
     "Publishes the game files in GAME_FOLDER for the Vorlen patcher: copies them into\n"
@@ -37,16 +39,22 @@ const char kUsage[] =
     "                       (the two options go together unless the server folder\n"
     "                       already has the other file)\n"
     "  --signing-key FILE   sign the release with this ECDSA P-256 private key (PEM):\n"
-    "                       patchlist.txt.sig, and Vorlen-Patcher.exe.sig over the\n"
-    "                       version and the executable; patchers built with the\n"
-    "                       matching public key accept only signed releases\n"
+    "                       one release statement, patchlist.txt.sig, names the\n"
+    "                       release's number, the list and the patcher; give the\n"
+    "                       option once per key to sign with several. Patchers\n"
+    "                       built with a matching public key accept only releases\n"
+    "                       signed with it, and never an older one than they took\n"
+    "  --expires-in DAYS    the statement expires DAYS days from now (1 to 3650)\n"
+    "  --expires-at UTC     the statement expires at this time, such as\n"
+    "                       2030-12-31T23:59:59Z; patchers take it for one more day\n"
+    "                       (without either it never expires)\n"
     "  --dry-run            say which files would be written and which stay; write\n"
     "                       nothing\n"
     "  --check-in-place     read every file in place and compare it with the game\n"
     "                       folder's, instead of trusting the record of placed files\n"
     "                       (catches damage that kept a file's size and times)\n"
     "  --remove-signatures  publish unsigned into a folder of a signed release and\n"
-    "                       remove its .sig files once the new list is in place;\n"
+    "                       remove its statement once the new list is in place;\n"
     "                       patchers built with the public key then refuse every\n"
     "                       release (without this or --signing-key such a publish\n"
     "                       is refused)\n"
@@ -71,7 +79,9 @@ const char kUsage[] =
     "(size, modification time, file id and digest of each file) and leaves a file\n"
     "alone only when the file in place still matches that record and the record's\n"
     "digest is the game file's; one publish at a time holds\n"
-    "SERVER_FOLDER/.vorlen-publish-lock. Do not serve or upload either file.\n"
+    "SERVER_FOLDER/.vorlen-publish-lock. Do not serve or upload either file. The\n"
+    "record also holds the release number, which goes up whenever the list, the\n"
+    "version or the patcher changes; keep it with the folder.\n"
     "\n"
     "Exit status: 0 published, 1 refused or failed, 2 wrong usage.\n";
 
@@ -85,6 +95,9 @@ int UsageError(const std::string& message) {
 int Run(const std::vector<Argument>& args) {
     if (!args.empty() && args[0].text == "verify") {
         return RunVerifyCommand(std::vector<Argument>(args.begin() + 1, args.end()));
+    }
+    if (!args.empty() && args[0].text == "resign") {
+        return RunResignCommand(std::vector<Argument>(args.begin() + 1, args.end()));
     }
     if (!args.empty() && args[0].text == "keygen") {
         if (args.size() != 2) return UsageError("keygen needs one folder");
@@ -100,14 +113,17 @@ int Run(const std::vector<Argument>& args) {
     for (size_t i = 0; i < args.size(); ++i) {
         CommandOption option;
         std::string problem;
-        if (!ReadCommandOption(args, i, {"--patcher-version", "--patcher-exe", "--signing-key", "--wait"}, option, problem)) {
+        if (!ReadCommandOption(args, i,
+                               {"--patcher-version", "--patcher-exe", "--signing-key", "--expires-in", "--expires-at",
+                                "--wait"},
+                               option, problem)) {
             return UsageError(problem);
         }
         const std::string& name = option.name;
         const std::string& value = option.value;
 
         if (name == "-h" || name == "--help") {
-            std::cout << kUsage << "\n" << kVerifyUsage;
+            std::cout << kUsage << "\n" << kVerifyUsage << "\n" << kResignUsage;
             return 0;
         } else if (name == "-q" || name == "--quiet") {
             options.quiet = true;
@@ -119,7 +135,10 @@ int Run(const std::vector<Argument>& args) {
             options.patcherExe = option.ValuePath();
         } else if (name == "--signing-key") {
             if (value.empty()) return UsageError("--signing-key needs a value");
-            options.signingKey = option.ValuePath();
+            options.signingKeys.push_back(option.ValuePath());
+        } else if (name == "--expires-in" || name == "--expires-at") {
+            std::string expiryProblem;
+            if (!options.expiry.Read(name, value, expiryProblem)) return UsageError(expiryProblem);
         } else if (name == "--dry-run") {
             options.dryRun = true;
         } else if (name == "--check-in-place") {
@@ -127,12 +146,9 @@ int Run(const std::vector<Argument>& args) {
         } else if (name == "--remove-signatures") {
             options.removeSignatures = true;
         } else if (name == "--wait") {
-            // Whole seconds, up to a day: a longer wait is a mistake, not a plan.
-            if (value.empty() || value.size() > 5 || value.find_first_not_of("0123456789") != std::string::npos ||
-                std::stoi(value) > 86400) {
+            if (!ReadWaitSeconds(value, options.waitSeconds)) {
                 return UsageError("--wait needs a number of seconds, at most 86400");
             }
-            options.waitSeconds = std::stoi(value);
         } else if (name == "--") {
             for (++i; i < args.size(); ++i) folders.push_back(&args[i]);
         } else if (name.size() > 1 && name[0] == '-') {
@@ -142,8 +158,11 @@ int Run(const std::vector<Argument>& args) {
         }
     }
     if (folders.size() != 2) return UsageError("give the game folder and the server folder");
-    if (options.removeSignatures && !options.signingKey.empty()) {
+    if (options.removeSignatures && !options.signingKeys.empty()) {
         return UsageError("--remove-signatures and --signing-key exclude each other");
+    }
+    if (options.expiry.Given() && options.signingKeys.empty()) {
+        return UsageError("--expires-in and --expires-at are for a signed release: give --signing-key");
     }
     options.gameFolder = folders[0]->path;
     options.serverFolder = folders[1]->path;

@@ -46,6 +46,7 @@ std::string FormatPublishRecord(const PublishRecord& record) {
     std::ostringstream text;
     text << kFormatLine << "\n"
          << "stamps " << kFileStampSystem << "\n";
+    if (record.release > 0) text << "release " << record.release << "\n";
     for (const auto& entry : record.files) {
         const RecordedFile& file = entry.second;
         text << "file " << file.md5 << ' ' << file.placed.size << ' ' << file.placed.modified << ' '
@@ -67,6 +68,8 @@ bool ReadRecordLines(const std::string& text, PublishRecord& record) {
         if (fields[0] == "stamps") {
             if (fields.size() != 2 || fields[1] != kFileStampSystem) return false;
             stampsKnown = true;
+        } else if (fields[0] == "release") {
+            if (fields.size() != 2 || !ReadNumber(fields[1], record.release)) return false;
         } else if (fields[0] == "file") {
             RecordedFile file;
             if (fields.size() != 9 || !stampsKnown || !IsDigest(fields[1]) || fields[8].empty() ||
@@ -90,6 +93,18 @@ bool ParsePublishRecord(const std::string& text, PublishRecord& record) {
     if (ReadRecordLines(text, record)) return true;
     record = PublishRecord();
     return false;
+}
+
+uint64_t RecordedRelease(const std::string& text) {
+    std::istringstream lines(text);
+    std::string line;
+    if (!std::getline(lines, line) || line != kFormatLine) return 0;
+    while (std::getline(lines, line)) {
+        const std::vector<std::string> fields = SplitAtSpaces(line);
+        uint64_t release = 0;
+        if (fields[0] == "release" && fields.size() == 2 && ReadNumber(fields[1], release)) return release;
+    }
+    return 0;
 }
 
 bool SamePlacedFile(const FileStamp& recorded, const FileStamp& inPlace) {

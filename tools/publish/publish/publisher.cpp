@@ -9,7 +9,6 @@
 #include "base/names_and_limits.h"
 #include "base/text.h"
 #include "engine/patch_list.h"
-#include "selfupdate/version_check.h"
 #include "tools/publish/shared/format_bytes.h"
 #include "tools/publish/publish/game_folder.h"
 #include "tools/publish/shared/patcher_version.h"
@@ -17,7 +16,7 @@
 #include "tools/publish/shared/platform_files.h"
 #include "tools/publish/publish/publish_lock.h"
 #include "tools/publish/publish/publish_record.h"
-#include "tools/publish/signing/signing_key.h"
+#include "tools/publish/signing/release_signing.h"
 #include "tools/publish/publish/staged_write.h"
 #include "tools/publish/publish/tool_files.h"
 
@@ -189,14 +188,13 @@ PublishedRelease ReadPublishedRelease(const fs::path& serverFolder) {
     return release;
 }
 
-std::string SignatureName(const char* signedName) { return std::string(signedName) + kSignatureSuffix.utf8; }
-
-// The signature files in the folder, by name.
+// The signature files in the folder, by name: the statement, and the patcher's
+// signature that older versions of the tool wrote.
 std::vector<std::string> SignaturesInPlace(const fs::path& serverFolder) {
     std::vector<std::string> found;
-    for (const char* name : {kPatchListName.utf8, kPatcherExeName.utf8}) {
+    for (const std::string& name : {StatementFileName(), RetiredPatcherSignatureName()}) {
         std::error_code code;
-        if (fs::exists(serverFolder / SignatureName(name), code)) found.push_back(SignatureName(name));
+        if (fs::exists(serverFolder / name, code)) found.push_back(name);
     }
     return found;
 }
@@ -210,7 +208,7 @@ std::string JoinNames(const std::vector<std::string>& names) {
 // What the server folder must allow before anything is written into it.
 bool CheckServerFolder(const PublishOptions& options, std::ostream& err) {
     if (!CheckPatcherPair(options, err)) return false;
-    if (!options.signingKey.empty() || options.removeSignatures) return true;
+    if (!options.signingKeys.empty() || options.removeSignatures) return true;
     // A new list beside the old release's signature makes every patcher built
     // with the key refuse the release.
     const std::vector<std::string> signatures = SignaturesInPlace(options.serverFolder);
@@ -274,10 +272,8 @@ private:
                 return Refuse(err, "--patcher-exe: cannot read " + DisplayPath(exe.source));
             }
         }
-        if (!options.signingKey.empty()) {
-            std::string keyError;
-            if (!signingKey.LoadPrivate(options.signingKey, keyError)) return Refuse(err, "--signing-key: " + keyError);
-        }
+        std::string keyError;
+        if (!LoadKeys(options.signingKeys, true, signingKeys, keyError)) return Refuse(err, "--signing-key: " + keyError);
 
         std::vector<GameFile> scanned;
         std::vector<std::string> problems;
@@ -356,6 +352,13 @@ private:
         // Whatever happens, the record written at the end describes what is in
         // place: it starts as the old one, and each file decided replaces its line.
         next = record;
+        next.release = RecordedRelease(recordText);
+        std::string problem;
+        hasStatement = ReadStatementFile(options.serverFolder / StatementFileName(), inPlaceStatement, problem);
+        if (!problem.empty() && !options.quiet) {
+            err << "vorlen-publish: note: the " << StatementFileName() << " in place is not a release statement ("
+                << problem << "); the release number is taken from " << kPublishRecordName << " alone\n";
+        }
         if (trust == RecordTrust::Unrecorded && !previous.listText.empty() && !options.quiet) {
             err << "vorlen-publish: note: " << DisplayPath(options.serverFolder)
                 << " has no record of what this tool placed there (" << kPublishRecordName
@@ -427,14 +430,6 @@ private:
         return true;
     }
 
-    // The version text the executable's signature covers: the new one, or the one in place.
-    std::string SignedVersionText() {
-        if (!version.empty()) return version;
-        std::string inPlace;
-        if (ReadWholeFile(options.serverFolder / kVersionFileName.utf8, inPlace, 64)) return TrimVersionText(inPlace);
-        return "";
-    }
-
     std::string ListText() const {
         std::string list;
         for (const PatchFile& entry : entries) list += FormatPatchListLine(entry);
@@ -447,25 +442,92 @@ private:
                !(ReadWholeFile(options.serverFolder / kVersionFileName.utf8, inPlace, 64) && inPlace == version + "\n");
     }
 
+    // The number of the release this publish leaves in the folder and, when it
+    // is signed, its statement. A number names one content: it goes up whenever
+    // the list, the version or the patcher changes (and for a signed release
+    // whenever the statement in place does not sign exactly this content under
+    // the highest number the folder has seen), and stays when nothing changed.
+    // Neither the record nor the statement alone is trusted to hold the highest
+    // number: the larger of the two counts.
+    bool DecideRelease(const std::string& list, std::string& error) {
+        const uint64_t current =
+            hasStatement && inPlaceStatement.release > next.release ? inPlaceStatement.release : next.release;
+        bool same = current > 0 && !listWritten && !versionWritten && !exeWritten;
+        ReleaseStatement fresh;
+        if (!signingKeys.empty()) {
+            SetListFields(fresh, list);
+            std::string versionText = version.empty() ? std::string() : version + "\n";
+            if (version.empty() && !ReadWholeFile(options.serverFolder / kVersionFileName.utf8, versionText,
+                                                  kLargestServerText)) {
+                versionText.clear();
+            }
+            // The patcher as the folder will hold it: in a dry run a new one is
+            // still where it comes from.
+            const fs::path exePath =
+                options.dryRun && exeWritten ? exe.source : options.serverFolder / kPatcherExeName.utf8;
+            std::error_code code;
+            if (!versionText.empty() && fs::exists(exePath, code) &&
+                !SetPatcherFields(fresh, versionText, exePath, error)) {
+                return false;
+            }
+            same = hasStatement && inPlaceStatement.release == current && SameReleaseContent(inPlaceStatement, fresh);
+        }
+        if (!same && current == UINT64_MAX) {
+            error = "the release number " + std::to_string(current) + " cannot go higher";
+            return false;
+        }
+        release = same ? current : current + 1;
+        if (signingKeys.empty()) return true;
+
+        fresh.release = release;
+        options.expiry.Apply(fresh, now);
+        if (same && SignedByExactly(inPlaceStatement, signingKeys) && options.expiry.Keeps(inPlaceStatement, now)) {
+            statement = inPlaceStatement;
+            statementWritten = false;
+            return true;
+        }
+        statementWritten = true;
+        statement = fresh;
+        return SignStatement(statement, signingKeys, error);
+    }
+
     bool PublishListAndSignatures() {
         std::string error;
-        // A player fetches the version, the executable and then its signature: the
-        // signature is in place before a new version points anyone at it.
-        // The executable in place is signed whenever a version names it, so a first
-        // signed release also covers a patcher published before.
-        std::error_code exeCode;
-        if (!options.signingKey.empty() && fs::exists(options.serverFolder / kPatcherExeName.utf8, exeCode)) {
-            const std::string versionText = SignedVersionText();
-            std::string exeBytes;
-            error = "cannot read it";
-            if (!versionText.empty() &&
-                (!ReadWholeFile(options.serverFolder / kPatcherExeName.utf8, exeBytes, kLargestListedSize) ||
-                 !PlaceSignature(signingKey, options.serverFolder / SignatureName(kPatcherExeName.utf8),
-                                 PatcherSignedMessage(versionText, exeBytes), exeSignatureWritten, error))) {
-                return FailPartWay("cannot sign " + std::string(kPatcherExeName.utf8) + ": " + error);
+        const std::string list = ListText();
+        // An unchanged list keeps its time and ETag too: caches then keep answering
+        // "not modified" for it.
+        listWritten = list != previous.listText;
+        versionWritten = VersionChanges();
+        if (!DecideRelease(list, error)) return FailPartWay("cannot sign the release: " + error);
+        const std::string warning = signingKeys.empty() ? std::string() : ExpiryWarning(statement, now);
+        if (!warning.empty()) err << "vorlen-publish: warning: " << warning << "\n";
+
+        // The statement goes first, then the version, then the list: each later
+        // one is what players fetch after it. Should the version or the list
+        // fail, the old statement (and with it the version it signs) goes back.
+        const fs::path statementFile = options.serverFolder / StatementFileName();
+        const fs::path versionFile = options.serverFolder / kVersionFileName.utf8;
+        std::string oldStatement, oldVersion;
+        const bool hadStatement = ReadWholeFile(statementFile, oldStatement, kLargestReleaseStatement);
+        const bool hadVersion = ReadWholeFile(versionFile, oldVersion, kLargestServerText);
+        auto putBack = [&](bool version) {
+            std::string ignored;
+            std::error_code code;
+            if (!statementWritten) return;
+            if (hadStatement) WriteFileAtomically(statementFile, oldStatement, nullptr, ignored);
+            else fs::remove(statementFile, code);
+            if (!version) return;
+            if (hadVersion) WriteFileAtomically(versionFile, oldVersion, nullptr, ignored);
+            else fs::remove(versionFile, code);
+        };
+        if (statementWritten) {
+            // Once signed, a number is never signed again for another content,
+            // even when this publish fails from here on.
+            next.release = release;
+            if (!WriteStatementFile(statementFile, statement, signingKeys, error)) {
+                return FailPartWay("cannot write " + StatementFileName() + ": " + error);
             }
         }
-        versionWritten = VersionChanges();
         if (versionWritten) {
             auto isVersion = [&](const std::string& written, std::string& reason) {
                 std::string readBack;
@@ -474,38 +536,36 @@ private:
                 reason = "it does not read back as " + version;
                 return false;
             };
-            if (!WriteFileAtomically(options.serverFolder / kVersionFileName.utf8, version + "\n", isVersion, error)) {
+            if (!WriteFileAtomically(versionFile, version + "\n", isVersion, error)) {
+                putBack(false);
                 return FailPartWay(error);
             }
         }
-
-        const std::string list = ListText();
         auto readsBack = [&](const std::string& written, std::string& reason) {
             return ListReadsBack(entries, written, reason);
         };
-        // An unchanged list keeps its time and ETag too: caches then keep answering
-        // "not modified" for it.
-        listWritten = list != previous.listText;
-        // The signature goes first: a list in place without it is refused by keyed
-        // patchers. Should the list then fail, the old signature goes back beside
-        // the old list.
-        const fs::path listSignature = options.serverFolder / SignatureName(kPatchListName.utf8);
-        std::string oldSignature;
-        if (!ReadWholeFile(listSignature, oldSignature, 64)) oldSignature.clear();
-        if (!options.signingKey.empty() &&
-            !PlaceSignature(signingKey, listSignature, list, listSignatureWritten, error)) {
-            return FailPartWay("cannot sign " + std::string(kPatchListName.utf8) + ": " + error);
-        }
         if (listWritten && !WriteFileAtomically(options.serverFolder / kPatchListName.utf8, list, readsBack, error)) {
-            if (listSignatureWritten) {
-                std::string ignored;
-                std::error_code code;
-                if (oldSignature.empty()) fs::remove(listSignature, code);
-                else WriteFileAtomically(listSignature, oldSignature, nullptr, ignored);
-            }
+            putBack(versionWritten);
             return FailPartWay(error);
         }
+        next.release = release;
+        if (!signingKeys.empty()) RemoveRetiredSignature();
         return true;
+    }
+
+    // The patcher's own signature of older versions of the tool: the statement
+    // signs the patcher now, and a signature left behind would only make a later
+    // unsigned publish refuse the folder.
+    void RemoveRetiredSignature() {
+        const fs::path retired = options.serverFolder / RetiredPatcherSignatureName();
+        std::error_code code;
+        if (!fs::exists(retired, code)) return;
+        if (fs::remove(retired, code)) {
+            retiredSignatureRemoved = true;
+        } else {
+            err << "vorlen-publish: warning: cannot remove " << RetiredPatcherSignatureName() << " (" << code.message()
+                << "); patchers no longer fetch it\n";
+        }
     }
 
     // Only after the new list is in place: until then keyed patchers still take
@@ -542,6 +602,7 @@ private:
             // Files the release no longer has are left alone in the folder but no
             // longer recorded; the patcher's file stays recorded while it is there.
             PublishRecord kept;
+            kept.release = next.release;
             for (const FileToPlace& file : files) kept.files[file.key] = next.files[file.key];
             const auto patcher = next.files.find(kPatcherExeName.utf8);
             if (patcher != next.files.end()) kept.files.insert(*patcher);
@@ -562,33 +623,28 @@ private:
     }
 
     bool DryRunReport() {
+        const std::string list = ListText();
+        listWritten = list != previous.listText;
+        versionWritten = VersionChanges();
+        std::string error;
+        if (!DecideRelease(list, error)) return Refuse(err, "cannot sign the release: " + error);
         if (options.quiet) return true;
         out << "Dry run: nothing was written to " << DisplayPath(options.serverFolder) << "\n";
         for (const std::string& planned : plannedWrites) out << "  would write " << planned << "\n";
         out << "  game files: " << filesWritten << " would be written, " << files.size() - filesWritten
             << " already in place\n";
-        const std::string list = ListText();
         out << "  " << kPatchListName.utf8 << ": " << entries.size() << " entries"
-            << (list != previous.listText ? ", would be written" : " (unchanged)") << "\n";
+            << (listWritten ? ", would be written" : " (unchanged)") << "\n";
         if (!exe.key.empty()) {
             out << "  " << kPatcherExeName.utf8 << ": " << (exeWritten ? "would be written" : "(unchanged)") << "\n";
         }
         if (!version.empty()) {
             out << "  " << kVersionFileName.utf8 << ": " << version
-                << (VersionChanges() ? ", would be written" : " (unchanged)") << "\n";
+                << (versionWritten ? ", would be written" : " (unchanged)") << "\n";
         }
-        if (!options.signingKey.empty()) {
-            size_t signatures = SignatureMatches(signingKey, options.serverFolder / SignatureName(kPatchListName.utf8),
-                                                 list) ? 0 : 1;
-            const std::string versionText = SignedVersionText();
-            std::string exeBytes;
-            const fs::path exeFile = exeWritten ? exe.source : options.serverFolder / kPatcherExeName.utf8;
-            if (!versionText.empty() && ReadWholeFile(exeFile, exeBytes, kLargestListedSize) &&
-                !SignatureMatches(signingKey, options.serverFolder / SignatureName(kPatcherExeName.utf8),
-                                  PatcherSignedMessage(versionText, exeBytes))) {
-                ++signatures;
-            }
-            out << "  signatures: " << signatures << " would be written\n";
+        if (!signingKeys.empty()) {
+            out << "  " << StatementFileName() << ": " << DescribeStatement(statement)
+                << (statementWritten ? ", would be written" : " (unchanged)") << "\n";
         }
         if (options.removeSignatures) {
             const std::vector<std::string> signatures = SignaturesInPlace(options.serverFolder);
@@ -613,8 +669,12 @@ private:
             out << "  " << kPatcherExeName.utf8 << ": " << DisplayPath(options.patcherExe)
                 << (exeWritten ? "" : " (unchanged)") << "\n";
         }
-        if (!options.signingKey.empty()) {
-            out << "  signatures: " << (listSignatureWritten + exeSignatureWritten) << " written\n";
+        if (!signingKeys.empty()) {
+            out << "  " << StatementFileName() << ": " << DescribeStatement(statement)
+                << (statementWritten ? "" : " (unchanged)") << "\n";
+        }
+        if (retiredSignatureRemoved) {
+            out << "  " << RetiredPatcherSignatureName() << ": removed; the statement signs the patcher\n";
         }
         if (signaturesRemoved > 0) out << "  signatures: " << signaturesRemoved << " removed\n";
         if (!version.empty()) {
@@ -629,7 +689,8 @@ private:
     std::ostream& out;
     std::ostream& err;
     std::string version;  // canonical form of --patcher-version
-    SigningKey signingKey;
+    std::vector<SigningKey> signingKeys;
+    const int64_t now = StatementClockNow();
     std::vector<FileToPlace> files;
     FileToPlace exe;  // empty key: no --patcher-exe
     uint64_t totalBytes = 0;
@@ -647,8 +708,12 @@ private:
     size_t filesWritten = 0;
     size_t changedInPlace = 0;
     bool exeWritten = false;
-    bool exeSignatureWritten = false;
-    bool listSignatureWritten = false;
+    bool hasStatement = false;
+    ReleaseStatement inPlaceStatement;  // when hasStatement
+    uint64_t release = 0;               // the release this publish leaves in the folder
+    ReleaseStatement statement;         // its statement, when signed
+    bool statementWritten = false;
+    bool retiredSignatureRemoved = false;
     bool versionWritten = false;
     bool listWritten = false;
     size_t signaturesRemoved = 0;

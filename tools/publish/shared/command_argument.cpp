@@ -28,3 +28,12 @@ bool ReadCommandOption(const std::vector<CommandArgument>& args, size_t& index,
     option.value = option.valueArgument->text;
     return true;
 }
+
+bool ReadWaitSeconds(const std::string& value, int& seconds) {
+    if (value.empty() || value.size() > 5 || value.find_first_not_of("0123456789") != std::string::npos ||
+        std::stoi(value) > 86400) {
+        return false;
+    }
+    seconds = std::stoi(value);
+    return true;
+}

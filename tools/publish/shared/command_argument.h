@@ -30,3 +30,7 @@ struct CommandOption {
 bool ReadCommandOption(const std::vector<CommandArgument>& args, size_t& index,
                        std::initializer_list<const char*> valued, CommandOption& option,
                        std::string& problem);
+
+// The value of --wait: whole seconds, up to a day (a longer wait is a mistake,
+// not a plan).
+bool ReadWaitSeconds(const std::string& value, int& seconds);

@@ -309,6 +309,18 @@ bool SigningKey::VerifiesDigest(const std::string& sha256, const std::string& si
                                  static_cast<ULONG>(copy.size()), 0) == 0;
 }
 
+std::string SigningKey::PublicPoint() const {
+    if (!impl->key) return std::string();
+    std::string blob(sizeof(BCRYPT_ECCKEY_BLOB) + 2 * kCoordinate, '\0');
+    ULONG length = 0;
+    if (BCryptExportKey(impl->key.Get(), nullptr, BCRYPT_ECCPUBLIC_BLOB, reinterpret_cast<UCHAR*>(&blob[0]),
+                        static_cast<ULONG>(blob.size()), &length, 0) < 0 ||
+        length != blob.size()) {
+        return std::string();
+    }
+    return blob.substr(sizeof(BCRYPT_ECCKEY_BLOB));
+}
+
 bool GenerateSigningKeyPair(const fs::path& folder, std::string& error) {
     const fs::path privatePath = folder / "private.pem";
     const fs::path publicPath = folder / "public.pem";

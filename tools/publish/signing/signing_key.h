@@ -26,6 +26,12 @@ public:
     // (Digest::Kind::Sha256), so that it never has to be held whole.
     bool VerifiesDigest(const std::string& sha256, const std::string& signature) const;
 
+    // The key's public point, X‖Y (64 bytes); empty when no key is loaded.
+    std::string PublicPoint() const;
+    // The id a release statement names the key by (16 hex digits); empty when
+    // no key is loaded.
+    std::string Id() const;
+
     struct Impl;
 
 private:
@@ -35,18 +41,3 @@ private:
 // Writes FOLDER/private.pem (readable by its owner alone) and FOLDER/public.pem
 // for a new key; refuses when either exists.
 bool GenerateSigningKeyPair(const std::filesystem::path& folder, std::string& error);
-
-// The message an executable's signature covers: the version text, one zero byte,
-// the executable's bytes.
-std::string PatcherSignedMessage(const std::string& versionText, const std::string& exeBytes);
-// What comes before the executable's bytes in that message.
-std::string PatcherSignedPrefix(const std::string& versionText);
-
-// The signature file at `target` verifies over `message`.
-bool SignatureMatches(const SigningKey& key, const std::filesystem::path& target, const std::string& message);
-
-// Keeps a signature at `target` that verifies over `message`, or writes a new one
-// atomically; `written` says which. Signatures are randomised, so keeping a good
-// one leaves an unchanged release's files untouched.
-bool PlaceSignature(const SigningKey& key, const std::filesystem::path& target, const std::string& message,
-                    bool& written, std::string& error);

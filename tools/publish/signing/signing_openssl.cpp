@@ -9,8 +9,11 @@
 #include <openssl/evp.h>
 #include <openssl/pem.h>
 
+#include <openssl/x509.h>
+
 #include <cstdio>
 
+#include "base/release_statement.h"
 #include "tools/publish/publish/staged_write.h"
 
 namespace fs = std::filesystem;
@@ -154,6 +157,18 @@ bool SigningKey::VerifiesDigest(const std::string& sha256, const std::string& si
                                       reinterpret_cast<const unsigned char*>(sha256.data()), sha256.size()) == 1;
     OPENSSL_free(der);
     return good;
+}
+
+std::string SigningKey::PublicPoint() const {
+    if (!impl->key) return std::string();
+    // The DER SubjectPublicKeyInfo ends in the uncompressed point's X‖Y.
+    unsigned char* der = nullptr;
+    const int length = i2d_PUBKEY(impl->key.get(), &der);
+    if (length <= 0) return std::string();
+    const std::string info(reinterpret_cast<const char*>(der), static_cast<size_t>(length));
+    OPENSSL_free(der);
+    const std::string point = info.size() > 64 ? info.substr(info.size() - 64) : std::string();
+    return P256SubjectPublicKeyInfo(point) == info ? point : std::string();
 }
 
 bool GenerateSigningKeyPair(const fs::path& folder, std::string& error) {

@@ -19,7 +19,11 @@
 #include "tools/publish/shared/platform_files.h"
 #include "tools/publish/shared/progress_line.h"
 #include "tools/publish/shared/server_url.h"
-#include "tools/publish/signing/signing_key.h"
+#include "tools/publish/publish/publish_record.h"
+#include "tools/publish/publish/staged_write.h"
+#include "tools/publish/publish/tool_files.h"
+#include "tools/publish/signing/release_signing.h"
+#include "tools/publish/signing/statement_expiry.h"
 
 namespace fs = std::filesystem;
 
@@ -116,13 +120,16 @@ public:
 
 private:
     bool FetchList(std::string& listText);
+    void CheckStatement(const std::string& listText);
+    void CompareWithFolderStatement(std::vector<std::string>& problems);
     void CheckAgainstFolderList(const std::string& listText, size_t liveFiles);
     bool CheckPatcher();
     // A game file counts towards the progress line; the patcher must be a program.
     enum class FileKind { Game, Patcher };
-    // `signedHash`, when given, also takes the file's bytes.
-    void CheckFile(const std::string& name, const Expected& expected, FileKind kind, Digest* signedHash = nullptr);
-    void CheckSignature(const std::string& name, const std::string& sha256);
+    // `sha256`, when given, also takes the file's bytes, and `bytes` is told how
+    // many came. True when the file arrived whole and nothing was reported.
+    bool CheckFile(const std::string& name, const Expected& expected, FileKind kind, Digest* sha256 = nullptr,
+                   uint64_t* bytes = nullptr);
     FetchResult FetchText(const std::string& name, std::string& text);
     void Report(const std::string& name, const std::string& problem);
     void ShowProgress(bool now);
@@ -140,9 +147,11 @@ private:
     uint64_t listedBytes = 0;
     uint64_t listedBytesDone = 0;
     std::string publishedVersion;  // empty unless the version file holds a version
-    // With --public-key: the key and the version text as served.
-    SigningKey signingKey;
-    std::string servedVersionText;
+    // With --public-key: the keys, and the release statement when it was
+    // fetched and parsed.
+    std::vector<SigningKey> keys;
+    bool hasStatement = false;
+    ReleaseStatement statement;
 };
 
 void VerifyRun::Report(const std::string& name, const std::string& problem) {
@@ -196,7 +205,8 @@ void VerifyRun::CheckAgainstFolderList(const std::string& listText, size_t liveF
                                " files, " + std::to_string(localText.size()) + " bytes)");
 }
 
-void VerifyRun::CheckFile(const std::string& name, const Expected& expected, FileKind kind, Digest* signedHash) {
+bool VerifyRun::CheckFile(const std::string& name, const Expected& expected, FileKind kind, Digest* sha256,
+                          uint64_t* bytes) {
     Digest md5(Digest::Kind::Md5);
     char head[2] = {};
     uint64_t headBytes = 0;
@@ -204,7 +214,7 @@ void VerifyRun::CheckFile(const std::string& name, const Expected& expected, Fil
     const uint64_t limit = expected.known ? expected.size : kLargestListedSize;
     const FetchResult result = fetch.Get(FileUrl(options.baseUrl, name), limit, [&](const char* data, size_t length) {
         md5.Update(data, length);
-        if (signedHash != nullptr) signedHash->Update(data, length);
+        if (sha256 != nullptr) sha256->Update(data, length);
         for (size_t i = 0; i < length && headBytes < sizeof head; ++i) head[headBytes++] = data[i];
         if (kind == FileKind::Game) {
             listedBytesDone += length;
@@ -212,6 +222,7 @@ void VerifyRun::CheckFile(const std::string& name, const Expected& expected, Fil
         }
     });
     bytesFetched += result.bytes;
+    if (bytes != nullptr) *bytes = result.bytes;
 
     std::string problem = FetchProblem(result, expected, options);
     if (problem.empty()) {
@@ -228,6 +239,7 @@ void VerifyRun::CheckFile(const std::string& name, const Expected& expected, Fil
         }
     }
     if (!problem.empty()) Report(name, problem);
+    return problem.empty();
 }
 
 // The version file answers 404 when no patcher is published; when it answers,
@@ -244,9 +256,17 @@ bool VerifyRun::CheckPatcher() {
         compare && fs::is_regular_file(options.localFolder / kPatcherExeName.utf8) &&
         LocalSizeAndDigest(options.localFolder / kPatcherExeName.utf8, localExe);
 
+    // What a patcher with the keys takes: the version the statement signs, and
+    // the executable with its size and SHA-256.
+    const bool signedPatcher = hasStatement && statement.hasPatcher;
     bool published = false;
     if (result.end == FetchResult::End::Status && result.status == 404) {
-        if (localHasVersion) Report(kVersionFileName.utf8, "missing (HTTP 404); the server folder has one");
+        if (localHasVersion) {
+            Report(kVersionFileName.utf8, "missing (HTTP 404); the server folder has one");
+        } else if (signedPatcher) {
+            Report(kVersionFileName.utf8, "missing (HTTP 404), and the release statement signs patcher " +
+                                              statement.patcherVersion);
+        }
     } else if (result.end == FetchResult::End::OverLimit) {
         Report(kVersionFileName.utf8, "larger than 16 MiB; not a version");
     } else {
@@ -256,45 +276,127 @@ bool VerifyRun::CheckPatcher() {
         } else {
             published = true;
             std::string version;
-            if (!ParsePatcherVersion(TrimVersionText(versionText), version)) {
-                Report(kVersionFileName.utf8, "not a version: '" + PrintableName(TrimVersionText(versionText)) + "'");
+            const std::string trimmed = TrimVersionText(versionText);
+            if (!ParsePatcherVersion(trimmed, version)) {
+                Report(kVersionFileName.utf8, "not a version: '" + PrintableName(trimmed) + "'");
             } else if (localHasVersion && versionText != localVersion) {
-                Report(kVersionFileName.utf8, "differs from the server folder's: live '" +
-                                             PrintableName(TrimVersionText(versionText)) + "', folder '" +
-                                             PrintableName(TrimVersionText(localVersion)) + "'");
+                Report(kVersionFileName.utf8, "differs from the server folder's: live '" + PrintableName(trimmed) +
+                                                  "', folder '" + PrintableName(TrimVersionText(localVersion)) + "'");
+            } else if (hasStatement && !statement.hasPatcher) {
+                Report(kVersionFileName.utf8, "published, but the release statement signs no patcher; patchers "
+                                              "with the key do not take it");
+            } else if (signedPatcher && trimmed != statement.patcherVersion) {
+                Report(kVersionFileName.utf8, "'" + PrintableName(trimmed) +
+                                                  "' is not the version the release statement signs (" +
+                                                  statement.patcherVersion +
+                                                  "); patchers with the key refuse the release");
             } else {
                 publishedVersion = version;
-                servedVersionText = TrimVersionText(versionText);
             }
         }
     }
-    // The signature covers the executable as it streams by: however long a
-    // broken server makes it, it is never held whole.
-    Digest signedHash(Digest::Kind::Sha256);
-    const bool signatureChecked = !options.publicKey.empty() && !servedVersionText.empty();
-    if (signatureChecked) {
-        const std::string prefix = PatcherSignedPrefix(servedVersionText);
-        signedHash.Update(prefix.data(), prefix.size());
-    }
+    // The executable's SHA-256 is taken as it streams by: however long a broken
+    // server makes it, it is never held whole.
+    Digest sha256(Digest::Kind::Sha256);
+    uint64_t exeBytes = 0;
     if (published || localHasExe) {
-        CheckFile(kPatcherExeName.utf8, localHasExe ? localExe : Expected(), FileKind::Patcher,
-                  signatureChecked ? &signedHash : nullptr);
+        const bool whole = CheckFile(kPatcherExeName.utf8, localHasExe ? localExe : Expected(), FileKind::Patcher,
+                                     signedPatcher ? &sha256 : nullptr, &exeBytes);
+        if (whole && signedPatcher) {
+            ReleaseStatement served = statement;
+            served.patcherSha256 = sha256.Finish();
+            served.patcherSize = exeBytes;
+            const std::string difference = ReleaseContentDifference(statement, served);
+            if (!difference.empty()) {
+                Report(kPatcherExeName.utf8, "not the patcher the release statement signs (" + difference +
+                                                 "); patchers with the key refuse it");
+            }
+        }
     }
-    if (signatureChecked) CheckSignature(kPatcherExeName.utf8, signedHash.Finish());
     return published;
 }
 
-// What a patcher with the key would refuse: a signature missing, or one that
-// does not verify over what was served (`sha256` is its digest).
-void VerifyRun::CheckSignature(const std::string& name, const std::string& sha256) {
-    const std::string signatureName = name + kSignatureSuffix.utf8;
-    std::string signature;
-    const FetchResult result = FetchText(signatureName, signature);
-    std::string problem = FetchProblem(result, Expected(), options);
-    if (problem.empty() && !signingKey.VerifiesDigest(sha256, signature)) {
-        problem = "does not verify with the public key";
+// What a patcher with the keys would refuse before anything else: a statement
+// missing, broken, not signed by one of its keys, expired past the day of
+// grace, or one that does not name the list served; and, against the folder
+// the release was published into, an older release than that folder's. The
+// statement's own problems make one line.
+void VerifyRun::CheckStatement(const std::string& listText) {
+    const std::string name = StatementFileName();
+    std::string text;
+    const FetchResult result = fetch.Get(FileUrl(options.baseUrl, name), kLargestReleaseStatement,
+                                         [&](const char* data, size_t length) { text.append(data, length); });
+    bytesFetched += result.bytes;
+    const std::string refused = "; patchers with the key refuse the release";
+    if (result.end == FetchResult::End::OverLimit) {
+        Report(name, "larger than " + std::to_string(kLargestReleaseStatement) + " bytes" + refused);
+        return;
     }
-    if (!problem.empty()) Report(signatureName, problem + "; patchers with the key refuse the release");
+    std::string problem = FetchProblem(result, Expected(), options);
+    if (problem.empty() && !ParseReleaseStatement(text, statement, problem)) {
+        problem = "not a release statement: " + problem;
+    }
+    if (!problem.empty()) {
+        Report(name, problem + refused);
+        return;
+    }
+    hasStatement = true;
+    if (!options.quiet) {
+        progress.Clear();
+        out << "Release statement: " << DescribeStatement(statement) << "\n";
+    }
+
+    std::vector<std::string> problems;
+    for (const SigningKey& key : keys) {
+        if (SignedBy(statement, key)) continue;
+        bool named = false;
+        for (const StatementSignature& line : statement.signatures) named = named || line.keyId == key.Id();
+        problems.push_back((named ? "the signature by key " + key.Id() + " does not verify"
+                                  : "not signed by key " + key.Id()) +
+                           ", so patchers holding only that key refuse the release");
+    }
+    const int64_t now = StatementClockNow();
+    if (statement.hasExpiry && now > statement.expires + kStatementGraceSeconds) {
+        problems.push_back("expired at " + FormatStatementTime(statement.expires) + "; patchers refuse it since " +
+                           FormatStatementTime(statement.expires + kStatementGraceSeconds) + " (now " +
+                           FormatStatementTime(now) + ")");
+    }
+    if (!options.localFolder.empty()) CompareWithFolderStatement(problems);
+    if (!problems.empty()) {
+        std::string joined;
+        for (const std::string& one : problems) joined += (joined.empty() ? "" : "; ") + one;
+        Report(name, joined);
+    }
+
+    ReleaseStatement served = statement;
+    SetListFields(served, listText);
+    const std::string difference = ReleaseContentDifference(statement, served);
+    if (!difference.empty()) {
+        Report(kPatchListName.utf8, "not the list the release statement signs (" + difference + ")" + refused);
+    }
+}
+
+// The folder's release: the higher of its record's number and its statement's.
+// A live statement below it is an older release, which patchers that took the
+// folder's refuse; one of the same number must be the folder's own.
+void VerifyRun::CompareWithFolderStatement(std::vector<std::string>& problems) {
+    std::string recordText;
+    uint64_t local = 0;
+    if (ReadWholeFile(options.localFolder / kPublishRecordName, recordText, 256ull << 20)) {
+        local = RecordedRelease(recordText);
+    }
+    ReleaseStatement folderStatement;
+    std::string ignored;
+    const bool folderSigned =
+        ReadStatementFile(options.localFolder / StatementFileName(), folderStatement, ignored);
+    if (folderSigned && folderStatement.release > local) local = folderStatement.release;
+    if (statement.release < local) {
+        problems.push_back("release " + std::to_string(statement.release) + " is older than release " +
+                           std::to_string(local) + " in " + DisplayPath(options.localFolder) +
+                           ", which patchers that took it refuse");
+    } else if (folderSigned && SerializeReleaseStatement(statement) != SerializeReleaseStatement(folderStatement)) {
+        problems.push_back("differs from the server folder's (folder: " + DescribeStatement(folderStatement) + ")");
+    }
 }
 
 // `what` is what was checked ("7 of 7 listed files and patcher 1.0.6.0"), or
@@ -326,7 +428,7 @@ bool VerifyRun::Run() {
         return false;
     }
     std::string keyError;
-    if (!options.publicKey.empty() && !signingKey.LoadPublic(options.publicKey, keyError)) {
+    if (!LoadKeys(options.publicKeys, false, keys, keyError)) {
         Report("--public-key", keyError);
         return false;
     }
@@ -335,11 +437,7 @@ bool VerifyRun::Run() {
         Summarize("");
         return false;
     }
-    if (!options.publicKey.empty()) {
-        Digest listHash(Digest::Kind::Sha256);
-        listHash.Update(listText.data(), listText.size());
-        CheckSignature(kPatchListName.utf8, listHash.Finish());
-    }
+    if (!keys.empty()) CheckStatement(listText);
     const std::vector<PatchFile> entries = ParsePatchList(listText);
     if (!options.localFolder.empty()) CheckAgainstFolderList(listText, entries.size());
 

@@ -4,12 +4,13 @@
 #include <filesystem>
 #include <ostream>
 #include <string>
+#include <vector>
 
 // What one verify run checks, and how it reports.
 struct VerifyOptions {
     std::string baseUrl;                // as ParseBaseUrl leaves it: no trailing slash
     std::filesystem::path localFolder;  // empty: no comparison with a server folder
-    std::filesystem::path publicKey;    // empty: signatures are not checked
+    std::vector<std::filesystem::path> publicKeys;  // none: the release statement is not checked
     int timeoutSeconds = 30;            // for a connection, and the window of the minimum rate
     uint64_t minRateBytes = 16 * 1024;  // what must arrive in every window, or the answer stalls
     bool quiet = false;                 // problems only: no summary
@@ -21,6 +22,8 @@ struct VerifyOptions {
 // file, streamed through MD5 and compared with its listed size and digest. A
 // resource fails when less than the minimum rate arrives. With
 // a local folder the live list, version file and patcher must also equal the
-// folder's. Writes one line per problem and a summary to `out`; true when
-// everything matches.
+// folder's. With public keys, the release statement is fetched first and must
+// be signed by each key, unexpired, name the list, version and patcher served,
+// and be no older than the local folder's release. Writes one line per problem
+// and a summary to `out`; true when everything matches.
 bool Verify(const VerifyOptions& options, std::ostream& out, std::ostream& err);

@@ -36,9 +36,15 @@ const char kVerifyUsage[] =
     "                         release was published into. Without it, a cache or\n"
     "                         mirror that still serves a whole older release passes:\n"
     "                         its old list matches its old files.\n"
-    "  --public-key FILE      also check patchlist.txt.sig and Vorlen-Patcher.exe.sig\n"
-    "                         with this public key (PEM), as a patcher built with it\n"
-    "                         does; a missing or wrong signature is a problem\n"
+    "  --public-key FILE      also check the release statement, patchlist.txt.sig,\n"
+    "                         as a patcher built with this public key (PEM) does:\n"
+    "                         prints its release number, expiry and keys, and\n"
+    "                         reports a statement that is missing, not signed by\n"
+    "                         the key, expired (a day of grace, as for patchers), or\n"
+    "                         that names another list, version or patcher than the\n"
+    "                         ones served; with --local, also one older than the\n"
+    "                         folder's release. Give it once per key: each must sign\n"
+    "                         (patchers that hold only one of them need it)\n"
     "  --timeout SECONDS      give up on a connection after this long, and on an\n"
     "                         answer that brings less than --min-rate in this long\n"
     "                         (30 unless told)\n"
@@ -124,7 +130,7 @@ int RunVerifyCommand(const std::vector<CommandArgument>& args) {
             options.localFolder = option.ValuePath();
         } else if (name == "--public-key") {
             if (value.empty()) return UsageError("--public-key needs a value");
-            options.publicKey = option.ValuePath();
+            options.publicKeys.push_back(option.ValuePath());
         } else if (name == "--timeout") {
             if (!ParseSeconds(value, options.timeoutSeconds)) {
                 return UsageError("--timeout wants whole seconds from 1 to " + std::to_string(kLongestTimeout) +
