@@ -23,8 +23,8 @@ function(vorlen_check_server_url url)
     "VORLEN_SERVER_URL is plain http to ${host}, so anyone on a player's network "
     "path (a cafe's Wi-Fi, a hostile provider) can replace the patch list, any game "
     "file and the patcher executable itself, which the patcher then runs: build "
-    "with -DVORLEN_SERVER_URL=${secure} and serve the folder over https (README, "
-    "\"Shipping over https\").")
+    "with -DVORLEN_SERVER_URL=${secure} and serve the folder over https (docs/operating.md, "
+    "\"An https address\").")
 endfunction()
 
 if(CMAKE_SCRIPT_MODE_FILE STREQUAL CMAKE_CURRENT_LIST_FILE)

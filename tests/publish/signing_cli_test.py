@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """vorlen-publish's signing: keygen, the release statement (patchlist.txt.sig)
 that --signing-key writes and `resign` renews, checked with Debian's openssl
-(by the command the README documents) and read as the patcher reads it.
+(by the command the operator's guide documents) and read as the patcher reads it.
 
     VORLEN_PUBLISH_TOOL=path/to/vorlen-publish signing_cli_test.py [Class ...]
 
@@ -53,11 +53,11 @@ def statement_fields(text):
 
 
 def documented_check():
-    """The README's shell lines that check a statement with openssl alone."""
-    with open(os.path.join(SOURCE, "README.md"), encoding="utf-8") as f:
+    """The operator's guide's shell lines that check a statement with openssl alone."""
+    with open(os.path.join(SOURCE, "docs", "operating.md"), encoding="utf-8") as f:
         blocks = re.findall(r"```sh\n(.*?)```", f.read(), re.S)
     found = [block for block in blocks if "with openssl alone" in block]
-    assert len(found) == 1, "the README has no one block that checks a statement with openssl alone"
+    assert len(found) == 1, "docs/operating.md has no one block that checks a statement with openssl alone"
     return found[0]
 
 
@@ -95,7 +95,7 @@ class SigningFixture(ToolFixture):
         return self.read_server("patchlist.txt.sig")
 
     def openssl_checks(self, statement, public):
-        """Runs the README's openssl lines in a folder of their own with the
+        """Runs the guide's openssl lines in a folder of their own with the
         statement and the public key; True when openssl says "Verified OK"."""
         folder = os.path.join(self.scratch, "openssl-check")
         shutil.rmtree(folder, ignore_errors=True)
@@ -162,7 +162,7 @@ class Signing(SigningFixture):
         self.assertIn(b"Vorlen-Patcher.exe.sig: removed; the statement signs the patcher\n", result.stdout)
         self.assertNotIn("Vorlen-Patcher.exe.sig", os.listdir(self.server))
         self.assertIn(b"\nrelease 1\n", self.read_server(".vorlen-publish-state"))
-        # openssl agrees with every signature, by the README's lines, and refuses a changed line.
+        # openssl agrees with every signature, by the guide's lines, and refuses a changed line.
         self.assertTrue(self.openssl_checks(statement, self.public))
         self.assertTrue(self.openssl_checks(statement, self.public_b))
         self.assertFalse(self.openssl_checks(statement.replace(b"release 1\n", b"release 9\n"), self.public))
