@@ -1,6 +1,8 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
+#include <filesystem>
 #include <memory>
 #include <string>
 
@@ -27,3 +29,11 @@ private:
     struct Impl;
     std::unique_ptr<Impl> impl;
 };
+
+// The digest of one whole message, as raw bytes; empty when it could not be
+// computed.
+std::string DigestOf(Digest::Kind kind, const std::string& message);
+
+// The digest (raw bytes) and size of a file read in pieces, in constant memory;
+// false when the file cannot be read or the digest cannot be computed.
+bool DigestOfFile(Digest::Kind kind, const std::filesystem::path& path, std::string& digest, uint64_t& size);

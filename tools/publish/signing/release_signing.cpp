@@ -1,6 +1,5 @@
 #include "tools/publish/signing/release_signing.h"
 
-#include <fstream>
 #include <set>
 #include <system_error>
 #include <vector>
@@ -15,31 +14,6 @@
 namespace fs = std::filesystem;
 
 namespace {
-
-std::string Sha256Of(const std::string& bytes) {
-    Digest sha256(Digest::Kind::Sha256);
-    sha256.Update(bytes.data(), bytes.size());
-    return sha256.Finish();
-}
-
-// SHA-256 and size of a file, read in pieces: the patcher may be large.
-bool Sha256OfFile(const fs::path& path, std::string& digest, uint64_t& size) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return false;
-    Digest sha256(Digest::Kind::Sha256);
-    std::vector<char> buffer(1 << 18);
-    size = 0;
-    while (in) {
-        in.read(buffer.data(), static_cast<std::streamsize>(buffer.size()));
-        const std::streamsize got = in.gcount();
-        if (got <= 0) break;
-        sha256.Update(buffer.data(), static_cast<size_t>(got));
-        size += static_cast<uint64_t>(got);
-    }
-    if (in.bad()) return false;
-    digest = sha256.Finish();
-    return digest.size() == kStatementDigestBytes;
-}
 
 std::string ShortDigest(const std::string& digest) {
     return ToHex(reinterpret_cast<const unsigned char*>(digest.data()), digest.size() < 6 ? digest.size() : 6);
@@ -72,7 +46,7 @@ bool LoadKeys(const std::vector<fs::path>& files, bool isPrivate, std::vector<Si
 }
 
 void SetListFields(ReleaseStatement& statement, const std::string& listText) {
-    statement.listSha256 = Sha256Of(listText);
+    statement.listSha256 = DigestOf(Digest::Kind::Sha256, listText);
     statement.listSize = listText.size();
 }
 
@@ -80,7 +54,7 @@ bool SetPatcherFields(ReleaseStatement& statement, const std::string& versionFil
                       std::string& error) {
     statement.hasPatcher = true;
     statement.patcherVersion = TrimVersionText(versionFileText);
-    if (!Sha256OfFile(exe, statement.patcherSha256, statement.patcherSize)) {
+    if (!DigestOfFile(Digest::Kind::Sha256, exe, statement.patcherSha256, statement.patcherSize)) {
         error = "cannot read " + DisplayPath(exe);
         return false;
     }
@@ -114,13 +88,18 @@ bool SameReleaseContent(const ReleaseStatement& a, const ReleaseStatement& b) {
 std::string ReleaseContentDifference(const ReleaseStatement& statement, const ReleaseStatement& found) {
     std::string text;
     auto add = [&](const std::string& part) { text += (text.empty() ? "" : "; ") + part; };
-    if (statement.listSize != found.listSize) {
-        add("the list has " + std::to_string(found.listSize) + " bytes, the statement says " +
-            std::to_string(statement.listSize));
-    } else if (statement.listSha256 != found.listSha256) {
-        add("the list's SHA-256 begins " + ShortDigest(found.listSha256) + ", the statement's " +
-            ShortDigest(statement.listSha256));
-    }
+    // A file's size, and its SHA-256 when the sizes agree.
+    auto compareBytes = [&](const std::string& what, uint64_t statedSize, uint64_t foundSize,
+                            const std::string& statedSha256, const std::string& foundSha256) {
+        if (statedSize != foundSize) {
+            add("the " + what + " has " + std::to_string(foundSize) + " bytes, the statement says " +
+                std::to_string(statedSize));
+        } else if (statedSha256 != foundSha256) {
+            add("the " + what + "'s SHA-256 begins " + ShortDigest(foundSha256) + ", the statement's " +
+                ShortDigest(statedSha256));
+        }
+    };
+    compareBytes("list", statement.listSize, found.listSize, statement.listSha256, found.listSha256);
     if (statement.hasPatcher != found.hasPatcher) {
         add(statement.hasPatcher ? "the statement signs patcher " + statement.patcherVersion + ", which is not published"
                                  : "patcher " + found.patcherVersion + " is published, and the statement signs none");
@@ -128,13 +107,8 @@ std::string ReleaseContentDifference(const ReleaseStatement& statement, const Re
         if (statement.patcherVersion != found.patcherVersion) {
             add("the version is " + found.patcherVersion + ", the statement's " + statement.patcherVersion);
         }
-        if (statement.patcherSize != found.patcherSize) {
-            add("the patcher has " + std::to_string(found.patcherSize) + " bytes, the statement says " +
-                std::to_string(statement.patcherSize));
-        } else if (statement.patcherSha256 != found.patcherSha256) {
-            add("the patcher's SHA-256 begins " + ShortDigest(found.patcherSha256) + ", the statement's " +
-                ShortDigest(statement.patcherSha256));
-        }
+        compareBytes("patcher", statement.patcherSize, found.patcherSize, statement.patcherSha256,
+                     found.patcherSha256);
     }
     return text;
 }

@@ -283,9 +283,7 @@ bool SigningKey::LoadPublic(const fs::path& pem, std::string& error) {
 
 bool SigningKey::Sign(const std::string& message, std::string& signature, std::string& error) const {
     error = "cannot sign with the key";
-    Digest sha256(Digest::Kind::Sha256);
-    sha256.Update(message.data(), message.size());
-    std::string digest = sha256.Finish();
+    std::string digest = DigestOf(Digest::Kind::Sha256, message);
     if (!impl->key || digest.empty()) return false;
     std::string raw(2 * kCoordinate, '\0');
     ULONG length = 0;

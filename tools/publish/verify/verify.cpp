@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "base/ascii_case.h"
+#include "base/hex.h"
 #include "base/names_and_limits.h"
 #include "base/text.h"
 #include "engine/patch_list.h"
@@ -79,22 +80,10 @@ std::string FetchProblem(const FetchResult& result, const Expected& expected, co
 
 // The size and digest of a local file, read in pieces; false when unreadable.
 bool LocalSizeAndDigest(const fs::path& path, Expected& expected) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return false;
-    Digest md5(Digest::Kind::Md5);
-    std::vector<char> buffer(1 << 18);
-    uint64_t size = 0;
-    while (in) {
-        in.read(buffer.data(), static_cast<std::streamsize>(buffer.size()));
-        const std::streamsize got = in.gcount();
-        if (got <= 0) break;
-        md5.Update(buffer.data(), static_cast<size_t>(got));
-        size += static_cast<uint64_t>(got);
-    }
-    if (in.bad()) return false;
+    std::string md5;
+    if (!DigestOfFile(Digest::Kind::Md5, path, md5, expected.size)) return false;
     expected.known = true;
-    expected.size = size;
-    expected.md5 = md5.FinishHex();
+    expected.md5 = ToHex(reinterpret_cast<const unsigned char*>(md5.data()), md5.size());
     expected.source = "the folder's";
     return true;
 }
