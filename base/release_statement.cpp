@@ -298,3 +298,5 @@ std::string StatementKeyId(const std::string& subjectPublicKeyInfoSha256) {
     if (subjectPublicKeyInfoSha256.size() < kKeyIdBytes) return std::string();
     return ToHex(reinterpret_cast<const unsigned char*>(subjectPublicKeyInfoSha256.data()), kKeyIdBytes);
 }
+
+bool ParseReleaseNumber(const std::string& text, uint64_t& value) { return ParseNumber(text, UINT64_MAX, value); }

@@ -68,6 +68,10 @@ std::string StatementSignedBytes(const ReleaseStatement& statement);
 // The unsigned text followed by one line per signature, in their order.
 std::string SerializeReleaseStatement(const ReleaseStatement& statement);
 
+// A release number as the statement writes it: decimal, no sign, no leading
+// zero, 64 bits (0 included; a statement's own release is never 0).
+bool ParseReleaseNumber(const std::string& text, uint64_t& value);
+
 // "2026-12-31T23:59:59Z" from seconds since 1970 (years 1970 to 9999), and back;
 // the parser takes only that exact form, with a real date and no leap second.
 std::string FormatStatementTime(int64_t seconds);

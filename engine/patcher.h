@@ -97,8 +97,6 @@ private:
     // transfer; empty unless a test places a Close in that moment.
     std::function<void()> beforeFileTransfer;
     CryptoProviderKeepAlive cryptoProvider;
-    // The version file's trimmed text.
-    std::string publishedVersion;
     // The publishers' keys releases must be signed with; empty: releases are not
     // signed, and nothing about them is fetched or logged.
     std::vector<PublisherKey> signingKeys;

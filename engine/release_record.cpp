@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include "base/names_and_limits.h"
+#include "base/release_statement.h"
 #include "base/unique_handle.h"
 
 namespace {
@@ -31,15 +32,8 @@ ReleaseRecord ReadReleaseRecord(const std::wstring& path, uint64_t& release) {
     if (text.size() < prefix + 2 || text.compare(0, prefix, kPrefix) != 0 || text.back() != '\n') {
         return ReleaseRecord::Unreadable;
     }
-    const std::string digits = text.substr(prefix, text.size() - prefix - 1);
-    if (digits.size() > 20 || (digits.size() > 1 && digits[0] == '0')) return ReleaseRecord::Unreadable;
     uint64_t value = 0;
-    for (char c : digits) {
-        if (c < '0' || c > '9') return ReleaseRecord::Unreadable;
-        const uint64_t digit = static_cast<uint64_t>(c - '0');
-        if (value > (UINT64_MAX - digit) / 10) return ReleaseRecord::Unreadable;
-        value = value * 10 + digit;
-    }
+    if (!ParseReleaseNumber(text.substr(prefix, text.size() - prefix - 1), value)) return ReleaseRecord::Unreadable;
     release = value;
     return ReleaseRecord::Read;
 }

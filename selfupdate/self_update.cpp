@@ -120,8 +120,6 @@ Patcher::PublishedPatcher Patcher::CheckPublishedPatcher() {
         Logger::Write(L"BŁĄD: Wersja patchera nie jest podpisana");
         return PublishedPatcher::Current;
     }
-    publishedVersion = trimmed;
-
     // The command line that swaps the executable needs the whole path; one that
     // would not fit is never started, so the update is skipped here.
     std::wstring command;
