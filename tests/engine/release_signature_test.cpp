@@ -8,6 +8,7 @@
 #include "engine/release_signature.h"
 #include "support/test_signing.h"
 #include "support/test_support.h"
+#include "support/sample_statement.h"
 
 using namespace testing_support;
 
@@ -27,16 +28,7 @@ const PublisherKey kOther{"3bf4263bb6875e42", std::string(
     "\x2e\xd6\x82\x32\xae\xac\xd3\x62\x37\x01\xf2\x96\xc7\x4f\x20\x91"
     "\x70\x7d\x32\x46\x48\x6f\x09\x42\x14\x5f\x93\x66\x6c\x87\x9d\xa4"
     "\x52\x68\x91\x94\x84\x81\x80\xe9\xcc\x20\x59\xcc\xa7\xdc\xbb\x5a", 64)};
-const std::string kOpensslStatement =
-    "vorlen-release 1\n"
-    "release 42\n"
-    "expires 2026-12-31T23:59:59Z\n"
-    "list-sha256 d9d03c76f532568ffde9f446568db8e1d18fb2b40c7559b1c114e0a89d71db32\n"
-    "list-size 41\n"
-    "patcher-version 1.0.6.0\n"
-    "patcher-sha256 9b8db510ef42b8ed54a3712636fda55a4f8cfcd5493e20b74ab00cd4f3979f2d\n"
-    "patcher-size 2\n"
-    "signature fe2992a81a456411 VCQiv7ubjevRkz4N1uCprug0NhXDDaYkJ7BiAlO4EHhdQ5W7p0+1oWkriFoQkrqXAuFefusMq5FPLnpWlW4Cjw==\n";
+const std::string kOpensslStatement = kSampleUnsignedStatement + kSampleSignatureLine;
 const int64_t kExpiry = 1798761599;  // 2026-12-31T23:59:59Z
 const std::string kList = "a.bin 0cc175b9c0f1b6a831c399e269772661 1\n";
 
