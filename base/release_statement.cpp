@@ -300,3 +300,7 @@ std::string StatementKeyId(const std::string& subjectPublicKeyInfoSha256) {
 }
 
 bool ParseReleaseNumber(const std::string& text, uint64_t& value) { return ParseNumber(text, UINT64_MAX, value); }
+
+bool StatementExpired(const ReleaseStatement& statement, int64_t now) {
+    return statement.hasExpiry && now > statement.expires + kStatementGraceSeconds;
+}

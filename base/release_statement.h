@@ -32,6 +32,9 @@ constexpr size_t kStatementSignatureBytes = 64;  // r‖s
 constexpr size_t kKeyIdBytes = 8;
 // The longest version text a statement carries; printable ASCII without blanks.
 constexpr size_t kLongestSignedVersion = 64;
+// A statement is taken for a day past its expiry: a player's clock that runs
+// ahead must not stop the game before the operator's own has.
+constexpr int64_t kStatementGraceSeconds = 24 * 60 * 60;
 
 struct StatementSignature {
     std::string keyId;      // 16 lower-case hex digits
@@ -67,6 +70,10 @@ std::string StatementUnsignedText(const ReleaseStatement& statement);
 std::string StatementSignedBytes(const ReleaseStatement& statement);
 // The unsigned text followed by one line per signature, in their order.
 std::string SerializeReleaseStatement(const ReleaseStatement& statement);
+
+// True when the statement has an expiry and `now` (seconds since 1970, UTC) is
+// more than kStatementGraceSeconds past it: patchers then refuse it.
+bool StatementExpired(const ReleaseStatement& statement, int64_t now);
 
 // A release number as the statement writes it: decimal, no sign, no leading
 // zero, 64 bits (0 included; a statement's own release is never 0).

@@ -15,7 +15,7 @@ ReleaseCheck CheckReleaseStatement(const std::string& text, const std::vector<Pu
         check.verdict = ReleaseVerdict::Unsigned;
     } else if (check.statement.release < floor) {
         check.verdict = ReleaseVerdict::Older;
-    } else if (check.statement.hasExpiry && now - kExpiryGraceSeconds > check.statement.expires) {
+    } else if (StatementExpired(check.statement, now)) {
         check.verdict = ReleaseVerdict::Expired;
     } else {
         check.verdict = ReleaseVerdict::Accepted;

@@ -7,10 +7,6 @@
 #include "base/release_statement.h"
 #include "engine/signing_keys.h"
 
-// A statement stays good for a day past its expiry: a player's clock that runs
-// ahead must not stop the game before the operator's own has.
-constexpr int64_t kExpiryGraceSeconds = 24 * 60 * 60;
-
 enum class ReleaseVerdict {
     Accepted,
     Malformed,  // not a statement at all

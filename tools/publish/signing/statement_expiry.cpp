@@ -60,7 +60,7 @@ std::string ExpiryWarning(const ReleaseStatement& statement, int64_t now) {
     if (!statement.hasExpiry) return std::string();
     const std::string expiry = FormatStatementTime(statement.expires);
     const std::string refused = FormatStatementTime(statement.expires + kStatementGraceSeconds);
-    if (statement.expires + kStatementGraceSeconds < now) {
+    if (StatementExpired(statement, now)) {
         return "the statement expired at " + expiry + ": patchers built with the key refuse it, and so every "
                "update, since " + refused;
     }

@@ -33,9 +33,5 @@ private:
 // Seconds since 1970 now, as the statement counts them.
 int64_t StatementClockNow();
 
-// A day: how long past its expiry a patcher still takes a statement, for a
-// player whose clock runs ahead.
-constexpr int64_t kStatementGraceSeconds = 86400;
-
 // A warning for an expiry that has passed or is within a day, or empty.
 std::string ExpiryWarning(const ReleaseStatement& statement, int64_t now);

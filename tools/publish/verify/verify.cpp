@@ -345,7 +345,7 @@ void VerifyRun::CheckStatement(const std::string& listText) {
                            ", so patchers holding only that key refuse the release");
     }
     const int64_t now = StatementClockNow();
-    if (statement.hasExpiry && now > statement.expires + kStatementGraceSeconds) {
+    if (StatementExpired(statement, now)) {
         problems.push_back("expired at " + FormatStatementTime(statement.expires) + "; patchers refuse it since " +
                            FormatStatementTime(statement.expires + kStatementGraceSeconds) + " (now " +
                            FormatStatementTime(now) + ")");
